@@ -1,0 +1,28 @@
+#include "common/world_access.h"
+
+#include "common/unique_resource.h"
+
+namespace halvaro {
+
+WorldAccessAttributes::WorldAccessAttributes(DWORD access_mask) {
+  if (!InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION)) return;
+
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  UniqueSid everyone;  // freed once the ACE holds its copy
+  if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
+                                everyone.put())) {
+    return;
+  }
+  auto* acl = reinterpret_cast<PACL>(acl_);
+  if (!InitializeAcl(acl, sizeof(acl_), ACL_REVISION)) return;
+  if (!AddAccessAllowedAce(acl, ACL_REVISION, access_mask, everyone.get())) return;
+  if (!SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE)) return;
+  if (!IsValidSecurityDescriptor(&descriptor_)) return;
+
+  attributes_.nLength = sizeof(attributes_);
+  attributes_.lpSecurityDescriptor = &descriptor_;
+  attributes_.bInheritHandle = FALSE;
+  valid_ = true;
+}
+
+}  // namespace halvaro

@@ -1,0 +1,64 @@
+# The Wine test bed, sourced by test.sh and demo.sh: picks the build whose programs this
+# machine can run, makes a fresh prefix under that build's directory, keeps one wineserver
+# and one ordinary wine process for the run, and ends them when the run ends.
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# The shipped programs are 32-bit. Some machines cannot execute 32-bit code at all (or only
+# through an emulator far too slow for a test run); there the same sources built for x64
+# run under wine64.
+runs_32bit_natively() {
+  grep -qs 'qemu-i386' /proc/sys/fs/binfmt_misc/* && return 1
+  /usr/lib/wine/wineserver32 --version >/dev/null 2>&1
+}
+
+choose_test_build() {
+  if [ -n "${HALVARO_TEST_PRESET:-}" ]; then
+    TEST_PRESET=$HALVARO_TEST_PRESET
+  elif runs_32bit_natively; then
+    TEST_PRESET=windows-x86
+  else
+    TEST_PRESET=windows-x64
+  fi
+  case "$TEST_PRESET" in
+    windows-x86) export HALVARO_WINE=/usr/lib/wine/wine ;;
+    *) export HALVARO_WINE=/usr/lib/wine/wine64 ;;
+  esac
+  export WINELOADER=$HALVARO_WINE
+  BUILD_DIR=$ROOT/build/$TEST_PRESET
+  export HALVARO_BIN=$BUILD_DIR/bin
+  echo "testbed: running the $TEST_PRESET build under $HALVARO_WINE"
+}
+
+build_preset() {
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1"
+}
+
+testbed_end() {
+  if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+  fi
+  [ -n "${BOARD_PID:-}" ] && kill "$BOARD_PID" 2>/dev/null || true
+  return 0
+}
+
+testbed_start() {
+  export WINEPREFIX=$BUILD_DIR/wineprefix
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installers in a test prefix
+  trap testbed_end EXIT
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+  echo "testbed: making the prefix $WINEPREFIX"
+  "$HALVARO_WINE" wineboot -i >/dev/null 2>&1
+  wineserver -w
+  # Without a display, windows need the null graphics driver.
+  "$HALVARO_WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
+  wineserver -k; wineserver -w
+  wineserver -p
+  # The prefix's services live only while an ordinary wine process does.
+  "$HALVARO_WINE" "$HALVARO_BIN/KeepAlive.exe" >/dev/null 2>&1 &
+}

@@ -1,0 +1,44 @@
+#include "service/hidden_window.h"
+
+#include "service/service_state.h"
+
+namespace halvaro {
+
+LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      BeginPaint(window, &paint);
+      EndPaint(window, &paint);
+      return 0;
+    }
+    case WM_TIMER:
+      return 0;
+    case WM_POWERBROADCAST:
+      return 1;  // a suspend query is always granted
+    default:
+      return DefWindowProcW(window, message, wparam, lparam);
+  }
+}
+
+void CreateHiddenWindow() {
+  WNDCLASSEXW window_class = {};
+  window_class.cbSize = sizeof(window_class);
+  window_class.style = CS_HREDRAW | CS_VREDRAW;
+  window_class.lpfnWndProc = HiddenWindowProc;
+  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  window_class.lpszClassName = L"COrvaOSDSrv";
+  RegisterClassExW(&window_class);
+
+  // The window lives until the process ends; the process's end destroys it.
+  HWND window = CreateWindowExW(0, L"COrvaOSDSrv", L"OrvaOSDSrv", WS_OVERLAPPEDWINDOW,
+                                CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr, nullptr, nullptr,
+                                nullptr);
+  Service().hidden_window = window;
+  if (!window) return;
+  ShowWindow(window, SW_HIDE);
+  UpdateWindow(window);
+}
+
+}  // namespace halvaro

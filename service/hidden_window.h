@@ -1,0 +1,19 @@
+// The service's hidden top-level window: it receives the timers and the power notifications.
+//
+// Threading: created on the service main thread, whose message loop runs the procedure.
+#pragma once
+
+#include <windows.h>
+
+namespace halvaro {
+
+constexpr UINT_PTR kDebounceTimerId = 0;
+constexpr UINT_PTR kDiscPollTimerId = 1;
+
+LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+// Registers the class "COrvaOSDSrv" and creates the hidden window "OrvaOSDSrv"; the handle
+// goes to ServiceState::hidden_window (null when creation fails).
+void CreateHiddenWindow();
+
+}  // namespace halvaro

@@ -1,0 +1,94 @@
+#include "service/install.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+#include "common/unique_resource.h"
+#include "service/service_state.h"
+
+namespace halvaro {
+
+namespace {
+
+constexpr int kPollAttempts = 10;
+constexpr DWORD kPollIntervalMs = 1000;
+
+void Print(const char* format, DWORD error) {
+  std::printf(format, static_cast<int>(error));
+  std::fflush(stdout);
+}
+
+// The service's state through an interrogation, or 0 when it cannot be interrogated
+// (a service that is not running cannot).
+DWORD Interrogate(SC_HANDLE service) {
+  SERVICE_STATUS status = {};
+  if (!ControlService(service, SERVICE_CONTROL_INTERROGATE, &status)) return 0;
+  return status.dwCurrentState;
+}
+
+}  // namespace
+
+void InstallService() {
+  wchar_t path[MAX_PATH] = {};
+  if (GetModuleFileNameW(nullptr, path, MAX_PATH) == 0) {
+    Print("Can not install service (%d)\n", GetLastError());
+    return;
+  }
+  UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) {
+    Print("OpenSCManager failed (%d)\n", GetLastError());
+    return;
+  }
+  UniqueServiceHandle service(CreateServiceW(
+      manager.get(), kServiceName, kServiceName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+      SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, path, nullptr, nullptr, nullptr, nullptr,
+      nullptr));
+  if (!service) {
+    Print("CreateService failed (%d)\n", GetLastError());
+    return;
+  }
+  if (Interrogate(service.get()) == SERVICE_RUNNING) {
+    Print("Service installed successfully\n", 0);
+    return;
+  }
+  if (!StartServiceW(service.get(), 0, nullptr)) return;  // stays installed
+  for (int attempt = 0; attempt < kPollAttempts; ++attempt) {
+    Sleep(kPollIntervalMs);
+    if (Interrogate(service.get()) == SERVICE_RUNNING) {
+      Print("Service installed successfully\n", 0);
+      return;
+    }
+  }
+  // Still starting after ten seconds: installed, nothing printed.
+}
+
+void RemoveService() {
+  UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) {
+    Print("OpenSCManager failed (%d)\n", GetLastError());
+    return;
+  }
+  UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
+  if (!service) {
+    Print("OpenService failed (%d)\n", GetLastError());
+    return;
+  }
+  const DWORD state = Interrogate(service.get());
+  if (state != 0 && state != SERVICE_STOPPED) {
+    SERVICE_STATUS status = {};
+    if (!ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) return;
+    for (int attempt = 0; attempt < kPollAttempts; ++attempt) {
+      Sleep(kPollIntervalMs);
+      const DWORD now = Interrogate(service.get());
+      if (now == 0 || now == SERVICE_STOPPED) break;
+    }
+  }
+  if (DeleteService(service.get())) {
+    Print("Service deleted successfully\n", 0);
+  } else {
+    Print("DeleteService failed (%d)\n", GetLastError());
+  }
+}
+
+}  // namespace halvaro

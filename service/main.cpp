@@ -1,0 +1,22 @@
+// Entry point of the service program: "install" and "delete" from a command prompt,
+// otherwise the service control dispatcher.
+#include <windows.h>
+
+#include "service/install.h"
+#include "service/service_control.h"
+#include "service/service_state.h"
+
+int wmain(int argc, wchar_t** argv) {
+  using namespace halvaro;
+  if (argc > 1 && lstrcmpiW(argv[1], L"install") == 0) {
+    InstallService();
+    return 0;
+  }
+  if (argc > 1 && lstrcmpiW(argv[1], L"delete") == 0) RemoveService();
+
+  wchar_t name[] = L"Orva WMI Service";
+  SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};
+  // Fails at once when not started by the service control manager.
+  StartServiceCtrlDispatcherW(table);
+  return 0;
+}

@@ -1,0 +1,15 @@
+// The service main function and the control handler.
+//
+// Threading: ServiceMain runs on the thread the dispatcher starts and then serves the hidden
+// window's message loop for the life of the process. ServiceControlHandler runs on the main
+// thread (the dispatcher's) and carries out the whole stop path there.
+#pragma once
+
+#include <windows.h>
+
+namespace halvaro {
+
+void WINAPI ServiceMain(DWORD argc, LPWSTR* argv);
+void WINAPI ServiceControlHandler(DWORD control);
+
+}  // namespace halvaro

@@ -1,0 +1,63 @@
+#include "service/status_report.h"
+
+#include "service/service_state.h"
+
+namespace halvaro {
+
+namespace {
+
+// Caller holds status_lock.
+void Send(ServiceState& s) {
+  SERVICE_STATUS copy = s.status;
+  if (s.status_sink) s.status_sink(s.status_handle, &copy);
+}
+
+DWORD TakeCheckpoint(ServiceState& s) { return s.checkpoint++; }
+
+}  // namespace
+
+void InitServiceStatus() {
+  ServiceState& s = Service();
+  std::lock_guard<std::mutex> lock(s.status_lock);
+  s.status = SERVICE_STATUS{};
+  s.status.dwServiceType = kServiceType;
+  s.status.dwCurrentState = SERVICE_START_PENDING;
+  s.status.dwControlsAccepted = kControlsAccepted;
+}
+
+void ReportServiceStatus(DWORD state) {
+  ServiceState& s = Service();
+  std::lock_guard<std::mutex> lock(s.status_lock);
+  s.status.dwCurrentState = state;
+  s.status.dwWin32ExitCode = 0;
+  s.status.dwWaitHint = 0;
+  if (state == SERVICE_START_PENDING) {
+    s.status.dwControlsAccepted = 0;
+    s.status.dwCheckPoint = TakeCheckpoint(s);
+  } else {
+    s.status.dwControlsAccepted = kControlsAccepted;
+    s.status.dwCheckPoint =
+        (state == SERVICE_RUNNING || state == SERVICE_STOPPED) ? 0 : TakeCheckpoint(s);
+  }
+  Send(s);
+}
+
+void ReportServiceStatusWithCheckpoint(DWORD state, bool take_checkpoint) {
+  ServiceState& s = Service();
+  std::lock_guard<std::mutex> lock(s.status_lock);
+  s.status.dwCurrentState = state;
+  s.status.dwControlsAccepted = kControlsAccepted;
+  s.status.dwWin32ExitCode = 0;
+  s.status.dwServiceSpecificExitCode = 0;
+  s.status.dwWaitHint = 0;
+  s.status.dwCheckPoint = take_checkpoint ? TakeCheckpoint(s) : 0;
+  Send(s);
+}
+
+DWORD CurrentServiceState() {
+  ServiceState& s = Service();
+  std::lock_guard<std::mutex> lock(s.status_lock);
+  return s.status.dwCurrentState;
+}
+
+}  // namespace halvaro

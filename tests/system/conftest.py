@@ -1,0 +1,114 @@
+"""Helpers for the system tests: the real programs run under wine in the test bed's prefix.
+
+The test bed (scripts/test.sh) exports WINEPREFIX, HALVARO_WINE (the loader) and
+HALVARO_BIN (the programs under test)."""
+import os
+import subprocess
+import time
+
+import pytest
+
+SERVICE = "Orva WMI Service"
+SERVICE_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services" + "\\" + SERVICE
+
+WINE = os.environ.get("HALVARO_WINE", "/usr/lib/wine/wine")
+BIN = os.environ.get("HALVARO_BIN", "")
+PREFIX = os.environ.get("WINEPREFIX", "")
+
+
+def program(name):
+    return os.path.join(BIN, name)
+
+
+def wine(*args, timeout=60, check=False):
+    """Runs a Windows program (a path in BIN or a wine built-in) and returns the result."""
+    result = subprocess.run([WINE, *args], capture_output=True, text=True,
+                            errors="replace", timeout=timeout)
+    if check and result.returncode != 0:
+        raise AssertionError(f"{args} failed ({result.returncode}): {result.stdout}{result.stderr}")
+    return result
+
+
+def halvaro(*args, timeout=60):
+    return wine(program("Halvaro.exe"), *args, timeout=timeout)
+
+
+def reg_get(name):
+    """A REG_DWORD value of the service key, or None when it is absent."""
+    result = wine("reg", "query", SERVICE_KEY, "/v", name)
+    for line in result.stdout.splitlines():
+        parts = line.split()
+        if len(parts) >= 3 and parts[0] == name and parts[1] == "REG_DWORD":
+            return int(parts[2], 16)
+    return None
+
+
+def reg_set(name, value):
+    wine("reg", "add", SERVICE_KEY, "/v", name, "/t", "REG_DWORD", "/d", str(value), "/f",
+         check=True)
+
+
+def reg_delete(name):
+    wine("reg", "delete", SERVICE_KEY, "/v", name, "/f")
+
+
+def service_state():
+    """The state word of `sc query` (RUNNING, STOPPED, ...), or None when not installed."""
+    result = wine("sc", "query", SERVICE)
+    for line in result.stdout.splitlines():
+        if "STATE" in line:
+            return line.split()[-1]
+    return None
+
+
+def service_pids():
+    """Ids of the Halvaro.exe processes of this prefix (and no other)."""
+    pids = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                cmdline = f.read()
+            if b"Halvaro.exe" not in cmdline or b"install" in cmdline or b"delete" in cmdline:
+                continue
+            with open(f"/proc/{entry}/environ", "rb") as f:
+                environ = f.read().split(b"\0")
+        except OSError:
+            continue
+        if f"WINEPREFIX={PREFIX}".encode() in environ:
+            pids.append(int(entry))
+    return pids
+
+
+def wait_until(predicate, timeout, interval=0.05):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value or time.monotonic() >= deadline:
+            return value
+        time.sleep(interval)
+
+
+def remove_service():
+    """Deletes the service if it is installed and waits until the manager has let go."""
+    if service_state() is not None:
+        halvaro("delete")
+    assert wait_until(lambda: service_state() is None, 20), "service entry still present"
+    assert wait_until(lambda: not service_pids(), 10), "service process still running"
+
+
+@pytest.fixture
+def clean_service():
+    """No service installed before and after the test."""
+    remove_service()
+    yield
+    remove_service()
+
+
+@pytest.fixture
+def running_service(clean_service):
+    result = halvaro("install")
+    assert "Service installed successfully" in result.stdout, result.stdout
+    assert wait_until(service_pids, 10)
+    yield

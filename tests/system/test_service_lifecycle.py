@@ -1,0 +1,69 @@
+"""The service program installed, started, stopped and removed through the real manager."""
+import time
+
+from conftest import (halvaro, program, reg_delete, reg_get, reg_set, service_pids, service_state,
+                      wait_until, wine, SERVICE)
+
+
+def test_install_and_delete_in_any_case_with_exact_messages(clean_service):
+    for spelling, removal in (("install", "delete"), ("INSTALL", "DELETE"), ("Install", "Delete")):
+        result = halvaro(spelling)
+        assert result.returncode == 0
+        assert result.stdout == "Service installed successfully\n"
+        assert service_state() == "RUNNING"
+        assert wait_until(service_pids, 10)
+
+        again = halvaro(spelling)
+        assert again.returncode == 0
+        assert again.stdout == "CreateService failed (1073)\n"
+
+        deleted = halvaro(removal)
+        assert deleted.returncode == 0
+        assert deleted.stdout == "Service deleted successfully\n"
+        assert wait_until(lambda: service_state() is None, 20)
+        assert wait_until(lambda: not service_pids(), 10)
+
+    missing = halvaro("delete")
+    assert missing.returncode == 0
+    assert missing.stdout == "OpenService failed (1060)\n"
+
+
+def test_without_a_recognised_argument_the_program_ends_quietly(clean_service):
+    for args in ((), ("bogus",)):
+        result = halvaro(*args)
+        assert result.returncode == 0
+        assert result.stdout == ""
+
+
+def test_stop_reports_stopped_and_the_process_ends_within_a_second(running_service):
+    assert wait_until(lambda: reg_get("CurrentServiceMode") is None, 1) is True
+    pids = service_pids()
+    assert pids
+    stopped = wine("sc", "stop", SERVICE)
+    start = time.monotonic()
+    assert stopped.returncode == 0
+    assert wait_until(lambda: not service_pids(), 5)
+    assert time.monotonic() - start < 1.5
+    assert service_state() == "STOPPED"
+    assert reg_get("CurrentServiceMode") is None
+
+
+def test_av_mode_left_on_is_gone_after_the_next_start(clean_service):
+    assert halvaro("install").stdout == "Service installed successfully\n"
+    assert wine("sc", "stop", SERVICE).returncode == 0
+    assert wait_until(lambda: not service_pids(), 5)
+    reg_set("CurrentAVMode", 1)
+    reg_set("EMAMaxRegister", 0)
+    assert wine("sc", "start", SERVICE).returncode == 0
+    assert wait_until(lambda: reg_get("CurrentAVMode") is None, 10)
+    assert reg_get("EMAMaxRegister") == 0
+    reg_delete("EMAMaxRegister")
+
+
+def test_hidden_window_grants_power_queries(running_service):
+    simpower = program("SimPower.exe")
+    found = wine(simpower, "find")
+    assert found.returncode == 0, found.stdout
+    for wparam in ("0", "4", "18"):  # query suspend, suspend, resume automatic
+        result = wine(simpower, "broadcast", wparam)
+        assert result.stdout.strip() == "result 1"

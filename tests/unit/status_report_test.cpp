@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "service/service_control.h"
+#include "service/service_state.h"
+#include "service/status_report.h"
+
+namespace halvaro {
+namespace {
+
+std::vector<SERVICE_STATUS> g_reports;
+
+BOOL WINAPI RecordStatus(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS status) {
+  g_reports.push_back(*status);
+  return TRUE;
+}
+
+class StatusReportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_reports.clear();
+    ServiceState& s = Service();
+    s.status_sink = &RecordStatus;
+    s.checkpoint = 1;
+    InitServiceStatus();
+    ReportServiceStatus(SERVICE_RUNNING);  // what ServiceMain reports once registered
+  }
+};
+
+void ExpectReport(const SERVICE_STATUS& r, DWORD state, DWORD accepted, DWORD checkpoint) {
+  EXPECT_EQ(r.dwServiceType, 0x30u);
+  EXPECT_EQ(r.dwCurrentState, state);
+  EXPECT_EQ(r.dwControlsAccepted, accepted);
+  EXPECT_EQ(r.dwWin32ExitCode, 0u);
+  EXPECT_EQ(r.dwServiceSpecificExitCode, 0u);
+  EXPECT_EQ(r.dwCheckPoint, checkpoint);
+  EXPECT_EQ(r.dwWaitHint, 0u);
+}
+
+TEST_F(StatusReportTest, LifecycleSequenceCarriesCheckpointsOnlyInPendingStates) {
+  ServiceControlHandler(SERVICE_CONTROL_INTERROGATE);
+  ServiceControlHandler(SERVICE_CONTROL_PAUSE);
+  ServiceControlHandler(SERVICE_CONTROL_INTERROGATE);
+  ServiceControlHandler(SERVICE_CONTROL_CONTINUE);
+  ServiceControlHandler(200);  // an unknown code reports the current state
+  ServiceControlHandler(SERVICE_CONTROL_STOP);
+  ServiceControlHandler(SERVICE_CONTROL_PAUSE);  // a later pending report takes the next one
+
+  ASSERT_EQ(g_reports.size(), 9u);
+  ExpectReport(g_reports[0], SERVICE_RUNNING, 5, 0);
+  ExpectReport(g_reports[1], SERVICE_RUNNING, 5, 0);  // interrogation keeps the counter
+  ExpectReport(g_reports[2], SERVICE_PAUSED, 5, 1);
+  ExpectReport(g_reports[3], SERVICE_PAUSED, 5, 2);  // paused is not running: takes one
+  ExpectReport(g_reports[4], SERVICE_RUNNING, 5, 0);
+  ExpectReport(g_reports[5], SERVICE_RUNNING, 5, 0);
+  ExpectReport(g_reports[6], SERVICE_STOP_PENDING, 5, 3);
+  ExpectReport(g_reports[7], SERVICE_STOPPED, 5, 0);
+  ExpectReport(g_reports[8], SERVICE_PAUSED, 5, 4);
+}
+
+TEST_F(StatusReportTest, ShutdownReportsStoppedOnly) {
+  ServiceControlHandler(SERVICE_CONTROL_SHUTDOWN);
+  ASSERT_EQ(g_reports.size(), 2u);
+  ExpectReport(g_reports[1], SERVICE_STOPPED, 5, 0);
+  ServiceControlHandler(SERVICE_CONTROL_INTERROGATE);
+  ASSERT_EQ(g_reports.size(), 3u);
+  ExpectReport(g_reports[2], SERVICE_STOPPED, 5, 0);
+}
+
+TEST_F(StatusReportTest, StartPendingAcceptsNoControlsAndTakesACheckpoint) {
+  ReportServiceStatus(SERVICE_START_PENDING);
+  ReportServiceStatus(SERVICE_START_PENDING);
+  ASSERT_EQ(g_reports.size(), 3u);
+  ExpectReport(g_reports[1], SERVICE_START_PENDING, 0, 1);
+  ExpectReport(g_reports[2], SERVICE_START_PENDING, 0, 2);
+}
+
+}  // namespace
+}  // namespace halvaro

@@ -1,0 +1,7 @@
+// Wide entry point for the GoogleTest programs, like the programs they test.
+#include <gtest/gtest.h>
+
+int wmain(int argc, wchar_t** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

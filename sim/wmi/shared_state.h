@@ -1,0 +1,106 @@
+// The simulated firmware's state, shared by SimWmi.dll (inside the program under test) and
+// SimFirmware.exe (the test's hand on the firmware).
+//
+// The record lives in a file under the common application data folder, mapped by name, so
+// that a fault set before the program under test starts survives until that program reads it:
+// a page-file mapping would vanish as soon as SimFirmware.exe exits.
+//
+// Threading: every access to the record goes through Locked(), which holds a named mutex; the
+// record itself is only ever touched under that mutex, from any process.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+
+#include "common/unique_resource.h"
+
+namespace simwmi {
+
+// Kernel object names; "Global\" so that a service in session 0 and a test program in a user
+// session meet.
+inline constexpr wchar_t kMappingName[] = L"Global\\HalvaroSimWmi.State";
+inline constexpr wchar_t kLockName[] = L"Global\\HalvaroSimWmi.Lock";
+inline constexpr wchar_t kPressedEventName[] = L"Global\\HalvaroSimWmi.Pressed";
+// File under the common application data folder (C:\ProgramData on current Windows).
+inline constexpr wchar_t kStateDirectory[] = L"HalvaroSim";
+inline constexpr wchar_t kStateFile[] = L"SimWmiState.bin";
+
+inline constexpr uint32_t kQueueCapacity = 32;
+
+// Fixed-width fields only: a 32-bit service and a 64-bit SimFirmware.exe share one record.
+struct StateRecord {
+  uint32_t magic;  // kRecordMagic once initialised; anything else is cleared on open
+  uint32_t generation;  // bumped by Reset, so enumerators from before it leave the gauge alone
+  uint32_t fault_connect;
+  uint32_t fault_query;
+  uint32_t fault_badprop;
+  uint32_t connect_attempts;
+  uint32_t connections;
+  uint32_t query_attempts;
+  uint32_t queries;
+  uint32_t next_calls;
+  uint32_t delivered;
+  uint32_t calls_after_release;
+  int32_t enumerators_alive;  // signed: a negative value would show a counting bug
+  uint32_t queue_head;
+  uint32_t queue_count;
+  uint32_t queue[kQueueCapacity];
+};
+
+inline constexpr uint32_t kRecordMagic = 0x31574D53u ^ static_cast<uint32_t>(sizeof(StateRecord));
+
+class SharedState {
+ public:
+  // Opens the record, the lock and the wake event, creating them when they do not exist yet.
+  // Returns nothing, with the last error set, when one of them cannot be opened.
+  static std::optional<SharedState> Open();
+
+  // Runs f(record) under the lock and returns its result.
+  template <typename F>
+  auto Locked(F&& f) {
+    Guard guard(lock_.get());
+    return f(*record());
+  }
+
+  // Queues a pressed code and wakes a waiting enumerator. False when the queue is full.
+  bool Press(uint32_t code);
+  // Takes the oldest pressed code, counting it as delivered.
+  std::optional<uint32_t> TakePressed();
+  // Clears counters, faults and the queue.
+  void Reset();
+
+  HANDLE pressed_event() const { return pressed_.get(); }
+
+ private:
+  SharedState() = default;
+
+  struct ViewTraits {  // MapViewOfFile results
+    using Type = void*;
+    static Type Empty() { return nullptr; }
+    static void Close(Type view) { ::UnmapViewOfFile(view); }
+  };
+  StateRecord* record() const { return static_cast<StateRecord*>(view_.get()); }
+
+  class Guard {
+   public:
+    // An abandoned mutex still hands over ownership; the record's fields are each written in
+    // one step, so the holder that died cannot have left one half-written.
+    explicit Guard(HANDLE mutex) : mutex_(mutex) { WaitForSingleObject(mutex_, INFINITE); }
+    ~Guard() { ReleaseMutex(mutex_); }
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+
+   private:
+    HANDLE mutex_;
+  };
+
+  halvaro::UniqueHandle mapping_;
+  halvaro::UniqueResource<ViewTraits> view_;  // the StateRecord; declared after mapping_ so
+                                              // that it is unmapped first
+  halvaro::UniqueHandle lock_;
+  halvaro::UniqueHandle pressed_;
+};
+
+}  // namespace simwmi

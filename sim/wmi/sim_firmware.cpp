@@ -1,0 +1,125 @@
+// SimFirmware.exe: the test's hand on the simulated firmware behind SimWmi.dll.
+//
+//   SimFirmware press <code>                       queue one hotkey event (decimal or 0x hex)
+//   SimFirmware fault connect|query|badprop on|off  make that step of the WMI path fail
+//   SimFirmware status                             print counters and flags as key=value
+//   SimFirmware reset                              clear counters, queue and faults
+//
+// Exit code: 0 done, 1 the shared state could not be opened or the queue is full, 2 bad usage.
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cwchar>
+#include <optional>
+
+#include "sim/wmi/shared_state.h"
+
+namespace {
+
+constexpr int kDone = 0;
+constexpr int kFailed = 1;
+constexpr int kBadUsage = 2;
+
+int Usage() {
+  std::fwprintf(stderr,
+                L"usage: SimFirmware press <code>\n"
+                L"       SimFirmware fault connect|query|badprop on|off\n"
+                L"       SimFirmware status\n"
+                L"       SimFirmware reset\n");
+  return kBadUsage;
+}
+
+// A 32-bit code: decimal, or hexadecimal after 0x. (Not strtoul's base 0, which would read a
+// leading 0 as octal.)
+std::optional<uint32_t> ParseCode(const wchar_t* text) {
+  int base = 10;
+  if (text[0] == L'0' && (text[1] == L'x' || text[1] == L'X')) {
+    base = 16;
+    text += 2;
+  }
+  if (*text == L'\0' || *text == L'-' || *text == L'+' || iswspace(*text)) return std::nullopt;
+  wchar_t* end = nullptr;
+  errno = 0;
+  const unsigned long long value = std::wcstoull(text, &end, base);
+  if (errno != 0 || *end != L'\0' || value > UINT32_MAX) return std::nullopt;
+  return static_cast<uint32_t>(value);
+}
+
+std::optional<bool> ParseSwitch(const wchar_t* text) {
+  if (_wcsicmp(text, L"on") == 0) return true;
+  if (_wcsicmp(text, L"off") == 0) return false;
+  return std::nullopt;
+}
+
+void PrintStatus(const simwmi::StateRecord& r) {
+  std::wprintf(L"connect_attempts=%u\nconnections=%u\nquery_attempts=%u\nqueries=%u\n"
+               L"next_calls=%u\ndelivered=%u\npending=%u\ncalls_after_release=%u\n"
+               L"enumerators_alive=%d\nfault_connect=%u\nfault_query=%u\nfault_badprop=%u\n",
+               r.connect_attempts, r.connections, r.query_attempts, r.queries, r.next_calls,
+               r.delivered, r.queue_count, r.calls_after_release, r.enumerators_alive,
+               r.fault_connect, r.fault_query, r.fault_badprop);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) return Usage();
+  const wchar_t* command = argv[1];
+
+  // Check the whole command line before touching the shared state.
+  std::optional<uint32_t> code;
+  std::optional<bool> on;
+  uint32_t simwmi::StateRecord::*fault = nullptr;
+  const wchar_t* fault_name = nullptr;
+  if (_wcsicmp(command, L"press") == 0) {
+    if (argc != 3 || !(code = ParseCode(argv[2]))) return Usage();
+  } else if (_wcsicmp(command, L"fault") == 0) {
+    if (argc != 4 || !(on = ParseSwitch(argv[3]))) return Usage();
+    static constexpr struct {
+      const wchar_t* name;
+      uint32_t simwmi::StateRecord::*flag;
+    } kFaults[] = {{L"connect", &simwmi::StateRecord::fault_connect},
+                   {L"query", &simwmi::StateRecord::fault_query},
+                   {L"badprop", &simwmi::StateRecord::fault_badprop}};
+    for (const auto& candidate : kFaults) {
+      if (_wcsicmp(argv[2], candidate.name) == 0) {
+        fault = candidate.flag;
+        fault_name = candidate.name;
+      }
+    }
+    if (!fault) return Usage();
+  } else if (_wcsicmp(command, L"status") != 0 && _wcsicmp(command, L"reset") != 0) {
+    return Usage();
+  } else if (argc != 2) {
+    return Usage();
+  }
+
+  std::optional<simwmi::SharedState> state = simwmi::SharedState::Open();
+  if (!state) {
+    std::fwprintf(stderr, L"SimFirmware: cannot open the shared state (error %lu)\n",
+                  GetLastError());
+    return kFailed;
+  }
+
+  if (code) {
+    if (!state->Press(*code)) {
+      std::fwprintf(stderr, L"SimFirmware: queue full (%u events pending)\n",
+                    simwmi::kQueueCapacity);
+      return kFailed;
+    }
+    const uint32_t pending = state->Locked([](simwmi::StateRecord& r) { return r.queue_count; });
+    std::wprintf(L"pressed=0x%X\npending=%u\n", *code, pending);
+  } else if (fault) {
+    state->Locked([&](simwmi::StateRecord& r) { r.*fault = *on ? 1 : 0; });
+    std::wprintf(L"fault_%ls=%d\n", fault_name, *on ? 1 : 0);
+  } else if (_wcsicmp(command, L"reset") == 0) {
+    state->Reset();
+    std::wprintf(L"reset=1\n");
+  } else {
+    const simwmi::StateRecord snapshot = state->Locked([](simwmi::StateRecord& r) { return r; });
+    PrintStatus(snapshot);
+  }
+  return kDone;
+}

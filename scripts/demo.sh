@@ -22,6 +22,19 @@ state
 say "registry values of the service key (settings absent: defaults 1, COM1, 9600, 0)"
 values
 
+say "the simulated AV board on COM7; the service is pointed at it (ComPort=7) and restarted"
+/usr/bin/python3 sim/avboard/avboard_sim.py --link "$WINEPREFIX/dosdevices/com7" &
+BOARD_PID=$!
+sleep 0.5
+"$W" reg add "$KEY" /v ComPort /t REG_DWORD /d 7 /f >/dev/null
+"$W" sc stop "Orva WMI Service" >/dev/null; sleep 1
+"$W" sc start "Orva WMI Service" >/dev/null; sleep 2
+echo "(the board received the query, then the disc state: no optical drive)"
+
+say "resume from sleep (WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC): the disc state is sent again"
+"$W" "$HALVARO_BIN/SimPower.exe" resume
+sleep 1
+
 say "the service's hidden window, and its answer to a suspend query (PBT_APMQUERYSUSPEND)"
 "$W" "$HALVARO_BIN/SimPower.exe" find
 "$W" "$HALVARO_BIN/SimPower.exe" broadcast 0
@@ -29,6 +42,10 @@ say "the service's hidden window, and its answer to a suspend query (PBT_APMQUER
 say "stop"
 "$W" sc stop "Orva WMI Service" >/dev/null; sleep 1; state
 values
+
+say "after the stop the COM port is free: another program queries the board"
+"$W" "$HALVARO_BIN/AvBoardDriver.exe" 7 9600 query
+sleep 0.5
 
 say "Halvaro.exe delete"
 "$W" "$HALVARO_BIN/Halvaro.exe" delete

@@ -1,5 +1,6 @@
 #include "service/hidden_window.h"
 
+#include "service/optical_drive.h"
 #include "service/service_state.h"
 
 namespace halvaro {
@@ -13,8 +14,10 @@ LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wparam, LPAR
       return 0;
     }
     case WM_TIMER:
+      if (wparam == kDiscPollTimerId) PollDiscState();
       return 0;
     case WM_POWERBROADCAST:
+      if (wparam == PBT_APMRESUMEAUTOMATIC) RefreshDiscState();
       return 1;  // a suspend query is always granted
     default:
       return DefWindowProcW(window, message, wparam, lparam);

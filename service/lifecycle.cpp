@@ -1,5 +1,8 @@
 #include "service/lifecycle.h"
 
+#include "avboard/av_commands.h"
+#include "service/hidden_window.h"
+#include "service/optical_drive.h"
 #include "service/service_state.h"
 #include "service/settings.h"
 
@@ -11,6 +14,16 @@ uint32_t StartSequence() {
   s.listener_lock_ready = true;
   ClearListenerStatus();
   ReadSettings();
+
+  // The AV board: the link stays closed for the life of the service if it cannot be opened,
+  // and the board counts as present whether or not it answered the query.
+  s.serial_link.port_number = static_cast<int32_t>(s.com_port);
+  s.serial_link.baud_rate = s.baud_rate;
+  OpenSerialLinkWithRetry(s.serial_link);
+  QueryBoard(s.serial_link);
+  s.av_board_present = 1;
+  RefreshDiscState();
+  SetTimer(s.hidden_window, kDiscPollTimerId, 1000, nullptr);
   return 1;
 }
 

@@ -2,6 +2,7 @@
 
 #include <objbase.h>
 
+#include "avboard/serial_link.h"
 #include "service/hidden_window.h"
 #include "service/lifecycle.h"
 #include "service/service_state.h"
@@ -15,6 +16,7 @@ void StopService() {
   // The manager learns at once that the service is stopped; the clean-up follows.
   ReportServiceStatusWithCheckpoint(SERVICE_STOP_PENDING, /*take_checkpoint=*/true);
   ReportServiceStatus(SERVICE_STOPPED);
+  CloseSerialLink(Service().serial_link);
   StopSequence();
 }
 

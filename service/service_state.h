@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "avboard/serial_link.h"
+
 namespace halvaro {
 
 constexpr wchar_t kServiceName[] = L"Orva WMI Service";
@@ -38,6 +40,10 @@ struct ServiceState {
   uint32_t baud_rate = 9600;     // "BuadRate"
   uint32_t cmd_time_frame = 0;   // "ComCmdTimeFrame", milliseconds
   std::atomic<uint32_t> av_mode{0};
+
+  // --- AV board and optical drive ---
+  SerialLink serial_link;   // its own lock serialises every exchange
+  uint32_t disc_state = 0;  // service main thread only
 
   // --- Event listener ---
   CRITICAL_SECTION listener_lock{};  // serialises StartEventListener

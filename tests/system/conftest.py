@@ -112,3 +112,40 @@ def running_service(clean_service):
     assert "Service installed successfully" in result.stdout, result.stdout
     assert wait_until(service_pids, 10)
     yield
+
+
+# --- The simulated AV board at the far end of a COM port of the prefix ---
+
+import sys  # noqa: E402
+
+sys.path.insert(0, os.path.join(os.environ.get("HALVARO_SOURCE", "."), "sim", "avboard"))
+from avboard_sim import AvBoard  # noqa: E402
+
+BOARD_PORT = 7
+
+
+def com_link(port):
+    return os.path.join(PREFIX, "dosdevices", f"com{port}")
+
+
+@pytest.fixture
+def board():
+    """A board on COM7 that acknowledges at once; tests change its behaviour as they need."""
+    with AvBoard(com_link(BOARD_PORT)) as b:
+        yield b
+
+
+def hexes(frames):
+    return [f.data.hex(" ").upper() for f in frames]
+
+
+def driver(*args, timeout=120):
+    """AvBoardDriver.exe's key=value output as a dict (values as strings)."""
+    result = wine(program("AvBoardDriver.exe"), *map(str, args), timeout=timeout)
+    assert result.returncode == 0, result.stdout + result.stderr
+    values = {}
+    for line in result.stdout.splitlines():
+        for pair in line.split():
+            key, _, value = pair.partition("=")
+            values[key] = value
+    return values

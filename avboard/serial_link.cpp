@@ -1,0 +1,104 @@
+#include "avboard/serial_link.h"
+
+#include <chrono>
+
+#include "common/bounded_format.h"
+
+namespace halvaro {
+
+namespace {
+
+// Closing must wait longer than one transfer time-out so that an exchange in flight can end.
+constexpr auto kCloseWait = std::chrono::milliseconds(kTransferTimeoutMs + 500);
+
+// Caller holds link.lock.
+void CloseHandleLocked(SerialLink& link) {
+  link.open = 0;
+  link.handle.reset();
+}
+
+}  // namespace
+
+uint32_t OpenSerialLink(SerialLink& link) {
+  wchar_t name[32];
+  FormatBounded(name, 32, L"\\\\.\\COM%d", link.port_number);
+
+  UniqueFile port(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  link.open = 0;
+  link.handle.reset();
+  if (!port) return 0;
+
+  DCB dcb = {};
+  dcb.DCBlength = sizeof(dcb);
+  if (!GetCommState(port.get(), &dcb)) return 0;
+  dcb.BaudRate = link.baud_rate;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  if (!SetCommState(port.get(), &dcb)) return 0;
+
+  link.handle.reset(port.release());  // the handle is in place before the flag says open
+  link.open = 1;
+  return 1;
+}
+
+uint32_t OpenSerialLinkWithRetry(SerialLink& link) {
+  // Nothing signals this event: waiting on it is the pause between attempts.
+  UniqueHandle pause(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+    {
+      std::lock_guard<std::timed_mutex> guard(link.lock);
+      if (attempt == 0 && link.open) CloseHandleLocked(link);
+      if (OpenSerialLink(link)) return 1;
+    }
+    if (pause) {
+      WaitForSingleObject(pause.get(), kOpenRetryPauseMs);
+    } else {
+      Sleep(kOpenRetryPauseMs);
+    }
+  }
+  return link.open;
+}
+
+void CloseSerialLink(SerialLink& link) {
+  if (!link.open) return;
+  link.open = 0;  // an exchange in flight stops at its next transfer
+  std::unique_lock<std::timed_mutex> guard(link.lock, kCloseWait);
+  if (!guard.owns_lock()) return;
+  CloseHandleLocked(link);
+}
+
+DWORD SerialWrite(SerialLink* link, const uint8_t* bytes, DWORD count) {
+  if (!link || !link->open) return 0;
+  HANDLE port = link->handle.get();
+  COMMTIMEOUTS timeouts = {};
+  GetCommTimeouts(port, &timeouts);
+  if (timeouts.WriteTotalTimeoutMultiplier != 0 ||
+      timeouts.WriteTotalTimeoutConstant != kTransferTimeoutMs) {
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = kTransferTimeoutMs;
+    SetCommTimeouts(port, &timeouts);
+  }
+  DWORD written = 0;
+  WriteFile(port, bytes, count, &written, nullptr);
+  return written;
+}
+
+DWORD SerialReadReply(SerialLink* link, uint8_t reply[2]) {
+  if (!link || !link->open) return 0;
+  HANDLE port = link->handle.get();
+  COMMTIMEOUTS timeouts = {};
+  GetCommTimeouts(port, &timeouts);
+  if (timeouts.ReadTotalTimeoutMultiplier != 0 ||
+      timeouts.ReadTotalTimeoutConstant != kTransferTimeoutMs) {
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = kTransferTimeoutMs;
+    SetCommTimeouts(port, &timeouts);
+  }
+  DWORD read = 0;
+  ReadFile(port, reply, 2, &read, nullptr);
+  return read;
+}
+
+}  // namespace halvaro

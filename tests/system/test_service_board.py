@@ -1,0 +1,85 @@
+"""The service on the simulated machine with the simulated board on its COM port."""
+import time
+
+from conftest import (AvBoard, BOARD_PORT, com_link, driver, halvaro, hexes, program,
+                      reg_set, service_pids, wait_until, wine, SERVICE)
+
+
+
+
+def prepare_key():
+    # The key exists only while the service is installed: create the entry, set the
+    # settings, then start it.
+    assert halvaro("install").stdout == "Service installed successfully\n"
+    assert wine("sc", "stop", SERVICE).returncode == 0
+    assert wait_until(lambda: not service_pids(), 5)
+
+
+def start_service():
+    assert wine("sc", "start", SERVICE).returncode == 0
+    assert wait_until(service_pids, 10)
+
+
+def stop_service():
+    stopped = wine("sc", "stop", SERVICE)
+    assert stopped.returncode == 0, (stopped.stdout, wine("sc", "query", SERVICE).stdout)
+    assert wait_until(lambda: not service_pids(), 5)
+
+
+def test_start_queries_the_board_and_sends_the_disc_state(clean_service, board):
+    prepare_key()
+    board.clear()
+    reg_set("ComPort", BOARD_PORT)
+    reg_set("BuadRate", 19200)
+    start_service()
+    assert board.wait_frames(2, 10)
+    assert hexes(board.frames())[:2] == ["6A 01 94", "8A 08 00 6D"]  # no optical drive
+    assert board.configured_baud() == 19200
+
+    # The poll sends nothing while the state stays the same.
+    time.sleep(2.5)
+    assert len(board.frames()) == 2
+
+    # A resume sends the state again, unchanged as it is.
+    assert wine(program("SimPower.exe"), "resume").stdout.strip() == "result 1"
+    assert board.wait_frames(3, 5)
+    assert hexes(board.frames())[2] == "8A 08 00 6D"
+    assert board.disc_state == 0
+
+    # Other power broadcasts send nothing.
+    wine(program("SimPower.exe"), "broadcast", "4")
+    time.sleep(0.5)
+    assert len(board.frames()) == 3
+
+    stop_service()
+    # The port is free for another program once the service has stopped.
+    out = driver(BOARD_PORT, 9600, "query")
+    assert out["open"] == "1" and out["result"] == "1"
+
+
+def test_service_starts_and_stops_without_a_board_or_a_port(clean_service):
+    prepare_key()
+    for port in (BOARD_PORT, 9):  # a port with nobody at the far end; no such port
+        reg_set("ComPort", port)
+        if port == BOARD_PORT:
+            with AvBoard(com_link(port), behaviour="silent") as silent:
+                start_service()
+                assert silent.wait_frames(1, 10)
+                stop_service()
+        else:
+            start_service()
+            assert wine(program("SimPower.exe"), "resume").stdout.strip() == "result 1"
+            stop_service()
+
+
+def test_stop_is_not_held_up_by_a_silent_board(clean_service):
+    prepare_key()
+    reg_set("ComPort", BOARD_PORT)
+    with AvBoard(com_link(BOARD_PORT), behaviour="silent") as silent:
+        start_service()
+        # The query waits one second for its answer, the disc state another.
+        assert silent.wait_frames(1, 10)
+        began = time.monotonic()
+        assert wine("sc", "stop", SERVICE).returncode == 0
+        assert wait_until(lambda: not service_pids(), 5)
+        assert time.monotonic() - began < 3.5

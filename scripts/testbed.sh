@@ -58,6 +58,14 @@ testbed_start() {
   # Without a display, windows need the null graphics driver.
   "$HALVARO_WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
   wineserver -k; wineserver -w
+  # wine maps COM1.. to the machine's own serial devices (here the console). The simulated
+  # machine has only the ports that the tests and the demo map to the simulated board.
+  # An empty mapping disables a port; the ports the tests use (7, 9) stay unmapped.
+  for port in 1 2 3 4 5 6 7 8 9 10; do
+    "$HALVARO_WINE" reg add 'HKLM\Software\Wine\Ports' /v "COM$port" /d "" /f >/dev/null
+  done
+  wineserver -k; wineserver -w
+  rm -f "$WINEPREFIX"/dosdevices/com[0-9]*
   wineserver -p
   # The prefix's services live only while an ordinary wine process does.
   "$HALVARO_WINE" "$HALVARO_BIN/KeepAlive.exe" >/dev/null 2>&1 &

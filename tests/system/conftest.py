@@ -90,6 +90,23 @@ def wait_until(predicate, timeout, interval=0.05):
         time.sleep(interval)
 
 
+def stop_service():
+    """Asks the manager to stop the service and waits until its process has ended.
+
+    wine's `sc stop` sometimes answers failure although the service stopped: the service
+    reports itself stopped from inside its stop control, before it returns, and the manager
+    can drop the control's answer then. What counts is the state and the process."""
+    wine("sc", "stop", SERVICE)
+    assert wait_until(lambda: service_state() == "STOPPED", 5), service_state()
+    assert wait_until(lambda: not service_pids(), 5), "service process still running"
+
+
+def start_service():
+    started = wine("sc", "start", SERVICE)
+    assert started.returncode == 0, started.stdout
+    assert wait_until(service_pids, 10)
+
+
 def remove_service():
     """Deletes the service if it is installed and waits until the manager has let go."""
     if service_state() is not None:

@@ -2,28 +2,16 @@
 import time
 
 from conftest import (AvBoard, BOARD_PORT, com_link, driver, halvaro, hexes, program,
-                      reg_set, service_pids, wait_until, wine, SERVICE)
+                      reg_set, start_service, stop_service, wine)
 
 
 
 
 def prepare_key():
-    # The key exists only while the service is installed: create the entry, set the
-    # settings, then start it.
+    # The key exists only while the service is installed: create the entry, stop the
+    # service, set the settings, then start it again.
     assert halvaro("install").stdout == "Service installed successfully\n"
-    assert wine("sc", "stop", SERVICE).returncode == 0
-    assert wait_until(lambda: not service_pids(), 5)
-
-
-def start_service():
-    assert wine("sc", "start", SERVICE).returncode == 0
-    assert wait_until(service_pids, 10)
-
-
-def stop_service():
-    stopped = wine("sc", "stop", SERVICE)
-    assert stopped.returncode == 0, (stopped.stdout, wine("sc", "query", SERVICE).stdout)
-    assert wait_until(lambda: not service_pids(), 5)
+    stop_service()
 
 
 def test_start_queries_the_board_and_sends_the_disc_state(clean_service, board):
@@ -80,6 +68,5 @@ def test_stop_is_not_held_up_by_a_silent_board(clean_service):
         # The query waits one second for its answer, the disc state another.
         assert silent.wait_frames(1, 10)
         began = time.monotonic()
-        assert wine("sc", "stop", SERVICE).returncode == 0
-        assert wait_until(lambda: not service_pids(), 5)
+        stop_service()
         assert time.monotonic() - began < 3.5

@@ -35,6 +35,17 @@ say "resume from sleep (WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC): the disc sta
 "$W" "$HALVARO_BIN/SimPower.exe" resume
 sleep 1
 
+say "hotkey events: the listener runs (CurrentServiceMode), a client subscribes and keys are pressed"
+values | grep -E 'CurrentServiceMode|AVBoardStatus'
+"$W" "$HALVARO_BIN/SimClient.exe" watch 6 &
+WATCH_PID=$!
+sleep 1.5
+for code in 0x42 0x43 0xC7; do "$W" "$HALVARO_BIN/SimFirmware.exe" press $code | head -1; sleep 0.5; done
+"$W" "$HALVARO_BIN/SimClient.exe" last
+echo "(a second subscriber evicts the first: EMAMaxRegister is 1)"
+"$W" "$HALVARO_BIN/SimClient.exe" subscribe 0x1234
+wait "$WATCH_PID" || true
+
 say "the service's hidden window, and its answer to a suspend query (PBT_APMQUERYSUSPEND)"
 "$W" "$HALVARO_BIN/SimPower.exe" find
 "$W" "$HALVARO_BIN/SimPower.exe" broadcast 0

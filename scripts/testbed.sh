@@ -66,7 +66,9 @@ testbed_start() {
   done
   wineserver -k; wineserver -w
   rm -f "$WINEPREFIX"/dosdevices/com[0-9]*
-  wineserver -p
+  wineserver -p >/dev/null 2>&1
+  # The simulated firmware stands in for the WMI locator class of this prefix.
+  "$HALVARO_WINE" regsvr32 /s "$HALVARO_BIN/SimWmi.dll"
   # The prefix's services live only while an ordinary wine process does.
   "$HALVARO_WINE" "$HALVARO_BIN/KeepAlive.exe" >/dev/null 2>&1 &
 }

@@ -6,6 +6,12 @@
 #include "service/service_control.h"
 #include "service/service_state.h"
 
+namespace {
+
+constexpr DWORD kStopPathWaitMs = 10000;
+
+}  // namespace
+
 int wmain(int argc, wchar_t** argv) {
   using namespace halvaro;
   if (argc > 1 && lstrcmpiW(argv[1], L"install") == 0) {
@@ -18,5 +24,9 @@ int wmain(int argc, wchar_t** argv) {
   SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};
   // Fails at once when not started by the service control manager.
   StartServiceCtrlDispatcherW(table);
+  // The dispatcher can return once the service has reported itself stopped, while the
+  // stop path still tears down on the control thread: let it finish first.
+  ServiceState& s = Service();
+  if (s.stopping) WaitForSingleObject(s.stop_done.get(), kStopPathWaitMs);
   return 0;
 }

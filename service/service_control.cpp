@@ -13,11 +13,13 @@ namespace halvaro {
 namespace {
 
 void StopService() {
+  Service().stopping = true;
   // The manager learns at once that the service is stopped; the clean-up follows.
   ReportServiceStatusWithCheckpoint(SERVICE_STOP_PENDING, /*take_checkpoint=*/true);
   ReportServiceStatus(SERVICE_STOPPED);
   CloseSerialLink(Service().serial_link);
   StopSequence();
+  SetEvent(Service().stop_done.get());
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 namespace halvaro {
 
 ServiceState& Service() {
-  static ServiceState state;
-  return state;
+  static ServiceState* const state = new ServiceState();
+  return *state;
 }
 
 }  // namespace halvaro

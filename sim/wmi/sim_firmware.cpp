@@ -110,7 +110,10 @@ int wmain(int argc, wchar_t** argv) {
       return kFailed;
     }
     const uint32_t pending = state->Locked([](simwmi::StateRecord& r) { return r.queue_count; });
-    std::wprintf(L"pressed=0x%X\npending=%u\n", *code, pending);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);  // lets a benchmark time the press to the wake-up
+    std::wprintf(L"pressed=0x%X\npending=%u\nqpc=%lld\n", *code, pending,
+                 static_cast<long long>(now.QuadPart));
   } else if (fault) {
     state->Locked([&](simwmi::StateRecord& r) { r.*fault = *on ? 1 : 0; });
     std::wprintf(L"fault_%ls=%d\n", fault_name, *on ? 1 : 0);

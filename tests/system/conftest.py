@@ -166,3 +166,63 @@ def driver(*args, timeout=120):
             key, _, value = pair.partition("=")
             values[key] = value
     return values
+
+
+# --- The simulated firmware and the subscription pipe's client ---
+
+def firmware(*args):
+    result = wine(program("SimFirmware.exe"), *map(str, args))
+    assert result.returncode == 0, result.stdout + result.stderr
+    return result.stdout
+
+
+def firmware_status():
+    return {k: int(v) for k, _, v in
+            (line.partition("=") for line in firmware("status").splitlines()) if v.isdigit()}
+
+
+def client(*args):
+    """SimClient.exe's key=value output as a dict."""
+    result = wine(program("SimClient.exe"), *map(str, args))
+    assert result.returncode == 0, result.stdout + result.stderr
+    return dict(pair.split("=", 1) for pair in result.stdout.split() if "=" in pair)
+
+
+class Watcher:
+    """SimClient.exe watch: a subscribed client that reports its wake-ups live."""
+
+    def __init__(self, seconds=30):
+        self.process = subprocess.Popen([WINE, program("SimClient.exe"), "watch", str(seconds)],
+                                        stdout=subprocess.PIPE, text=True)
+        self.lines = []
+        import threading
+        self._reader = threading.Thread(target=self._read, daemon=True)
+        self._reader.start()
+        first = self.wait_for("subscribed", 15)
+        assert first, "watcher did not subscribe"
+        fields = dict(p.split("=") for p in first.split()[1:])
+        self.pid = int(fields["pid"])
+        self.result = int(fields["result"], 16)
+
+    def _read(self):
+        for line in self.process.stdout:
+            self.lines.append(line.strip())
+
+    def wait_for(self, prefix, timeout):
+        found = wait_until(lambda: next((l for l in self.lines if l.startswith(prefix)), None),
+                           timeout)
+        return found
+
+    def codes(self):
+        return [int(l.split("=")[1]) for l in self.lines if l.startswith("event code=")]
+
+    def close(self):
+        self.process.kill()
+        self.process.wait()
+
+
+@pytest.fixture
+def firmware_reset():
+    firmware("reset")
+    yield
+    firmware("reset")

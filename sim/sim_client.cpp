@@ -1,0 +1,313 @@
+// Stands in for a client program of the subscription pipe "\\.\pipe\OrvaEMA_srv_np_0".
+// Every request goes on a connection of its own; the service answers one and disconnects.
+//
+//   SimClient.exe subscribe <pid>     prints result=0x%08X
+//   SimClient.exe unsubscribe <pid>   prints result=0x%08X
+//   SimClient.exe last                prints code=<decimal> result=0x%08X
+//   SimClient.exe raw [hex bytes...]  sends the bytes as they are ("01 00 0400", "0x01" ...);
+//                                     prints bytes=<hex,hex,...> and length=<n>
+//   SimClient.exe watch [seconds]     subscribes its own process id and waits on its wake and
+//                                     removal events: prints
+//                                     "subscribed pid=<decimal> result=0x%08X",
+//                                     then "event code=<decimal>" for every wake-up, and
+//                                     "removed" when it is evicted (then ends); after the
+//                                     given seconds it unsubscribes, prints
+//                                     "unsubscribed result=0x%08X" and ends. Without seconds
+//                                     it runs until it is ended.
+//
+// Process ids are decimal, or hexadecimal with 0x. Every line of stdout is flushed as it is
+// written. Exit codes: 0 done, 1 pipe or I/O failure (a message on stderr), 2 usage.
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cwchar>
+#include <vector>
+
+#include "common/bounded_format.h"
+#include "common/unique_resource.h"
+#include "service/subscription_message.h"
+
+namespace halvaro {
+namespace {
+
+constexpr DWORD kConnectPatienceMs = 5000;  // for a busy pipe
+constexpr DWORD kAbsentPatienceMs = 1000;   // for a pipe with no instance
+constexpr DWORD kAbsentRetryMs = 50;
+constexpr DWORD kReplyPatienceMs = 5000;    // for the reply and the disconnect after it
+constexpr size_t kMostRawBytes = 256;
+constexpr size_t kMostReplyBytes = 64;      // more than any reply; the rest is not read
+
+constexpr int kExitOk = 0;
+constexpr int kExitIoFailure = 1;
+constexpr int kExitUsage = 2;
+
+void Line(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+void Fail(const char* what) {
+  std::fprintf(stderr, "%s (error %lu)\n", what, static_cast<unsigned long>(GetLastError()));
+  std::fflush(stderr);
+}
+
+int Usage() {
+  std::fputs(
+      "usage: SimClient.exe subscribe <pid> | unsubscribe <pid> | last |\n"
+      "                     raw [hex bytes...] | watch [seconds]\n",
+      stderr);
+  return kExitUsage;
+}
+
+// Opens a connection, waiting for an instance while every one is busy, and a little while
+// when there is none.
+UniqueFile Connect() {
+  wchar_t name[kSubscriptionPipeNameSize];
+  FormatBounded(name, kSubscriptionPipeNameSize, kSubscriptionPipeNameFormat, 0);
+  const ULONGLONG start = GetTickCount64();
+  const ULONGLONG deadline = start + kConnectPatienceMs;
+  const ULONGLONG absent_deadline = start + kAbsentPatienceMs;
+  for (;;) {
+    UniqueFile pipe(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                0, nullptr));
+    if (pipe) return pipe;
+    const DWORD error = GetLastError();
+    const ULONGLONG now = GetTickCount64();
+    if (error == ERROR_PIPE_BUSY && now < deadline) {
+      WaitNamedPipeW(name, static_cast<DWORD>(deadline - now));
+    } else if (error == ERROR_FILE_NOT_FOUND && now < absent_deadline) {
+      // No instance at all: the listener may be between closing one and making the next.
+      Sleep(kAbsentRetryMs);
+    } else {
+      SetLastError(error);
+      break;
+    }
+  }
+  Fail("cannot connect to the subscription pipe");
+  return UniqueFile();
+}
+
+// Sends one request and collects the reply until the service disconnects, a complete reply
+// is in (when `complete_at` is not 0: its length, or 20 once the reply code is 0x83), or the
+// patience runs out. Returns false on a failed connect or write, or on time-out.
+bool Exchange(const uint8_t* request, size_t length, size_t complete_at,
+              std::vector<uint8_t>* reply) {
+  reply->clear();
+  UniqueFile pipe = Connect();
+  if (!pipe) return false;
+  DWORD written = 0;
+  if (!WriteFile(pipe.get(), request, static_cast<DWORD>(length), &written, nullptr) ||
+      written != length) {
+    Fail("cannot write the request");
+    return false;
+  }
+  const ULONGLONG deadline = GetTickCount64() + kReplyPatienceMs;
+  for (;;) {
+    if (complete_at != 0 && !reply->empty()) {
+      const size_t wanted =
+          (*reply)[0] == kReadLastCodeReply ? kSubscriptionLastCodeReplySize : complete_at;
+      if (reply->size() >= wanted) return true;
+    }
+    DWORD available = 0;
+    if (!PeekNamedPipe(pipe.get(), nullptr, 0, nullptr, &available, nullptr)) {
+      return true;  // the service has disconnected: everything it sent is in
+    }
+    if (available == 0) {
+      if (GetTickCount64() >= deadline) {
+        SetLastError(ERROR_TIMEOUT);
+        Fail("no reply in time");
+        return false;
+      }
+      Sleep(5);
+      continue;
+    }
+    uint8_t chunk[kMostReplyBytes];
+    const size_t room = kMostReplyBytes - reply->size();
+    if (room == 0) return true;
+    DWORD got = 0;
+    const DWORD want = available < room ? available : static_cast<DWORD>(room);
+    if (!ReadFile(pipe.get(), chunk, want, &got, nullptr) && GetLastError() != ERROR_MORE_DATA) {
+      return true;
+    }
+    reply->insert(reply->end(), chunk, chunk + got);
+  }
+}
+
+// One request from the encoder, one decoded reply with the expected reply code.
+bool Transact(uint8_t command, uint32_t process_id, uint32_t payload_length,
+              SubscriptionReply* out) {
+  const EncodedSubscriptionRequest request =
+      EncodeSubscriptionRequest(command, process_id, payload_length);
+  std::vector<uint8_t> bytes;
+  if (!Exchange(request.bytes, request.length, kSubscriptionReplySize, &bytes)) return false;
+  const std::optional<SubscriptionReply> reply = DecodeSubscriptionReply(bytes.data(), bytes.size());
+  if (!reply) {
+    std::fprintf(stderr, "short reply: %u bytes\n", static_cast<unsigned>(bytes.size()));
+    return false;
+  }
+  if (reply->reply_code != SubscriptionReplyCode(command)) {
+    std::fprintf(stderr, "unexpected reply code 0x%02X\n", reply->reply_code);
+    return false;
+  }
+  *out = *reply;
+  return true;
+}
+
+bool ParseUnsigned(const wchar_t* text, uint32_t* value) {
+  if (!text || !*text || *text == L'-') return false;
+  wchar_t* end = nullptr;
+  const unsigned long long parsed = std::wcstoull(text, &end, 0);
+  if (*end != L'\0' || parsed > 0xFFFFFFFFull) return false;
+  *value = static_cast<uint32_t>(parsed);
+  return true;
+}
+
+int HexDigit(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return -1;
+}
+
+// Each argument is a run of hex digit pairs, optionally led by 0x.
+bool ParseHexBytes(int count, wchar_t** args, std::vector<uint8_t>* bytes) {
+  for (int i = 0; i < count; ++i) {
+    const wchar_t* p = args[i];
+    if (p[0] == L'0' && (p[1] == L'x' || p[1] == L'X')) p += 2;
+    const size_t digits = std::wcslen(p);
+    if (digits == 0 || digits % 2 != 0) return false;
+    for (size_t d = 0; d < digits; d += 2) {
+      const int high = HexDigit(p[d]);
+      const int low = HexDigit(p[d + 1]);
+      if (high < 0 || low < 0) return false;
+      bytes->push_back(static_cast<uint8_t>(high * 16 + low));
+    }
+  }
+  return bytes->size() <= kMostRawBytes;
+}
+
+int SubscribeOrUnsubscribe(uint8_t command, const wchar_t* pid_text) {
+  uint32_t pid = 0;
+  if (!ParseUnsigned(pid_text, &pid)) return Usage();
+  SubscriptionReply reply;
+  if (!Transact(command, pid, kSubscriptionProcessIdPayload, &reply)) return kExitIoFailure;
+  Line("result=0x%08X", static_cast<unsigned>(reply.result));
+  return kExitOk;
+}
+
+bool ReadLastCode(SubscriptionReply* reply) {
+  return Transact(kReadLastCodeCommand, 0, 0, reply);
+}
+
+int Last() {
+  SubscriptionReply reply;
+  if (!ReadLastCode(&reply)) return kExitIoFailure;
+  Line("code=%u result=0x%08X", static_cast<unsigned>(reply.last_code),
+       static_cast<unsigned>(reply.result));
+  return kExitOk;
+}
+
+int Raw(int count, wchar_t** args) {
+  std::vector<uint8_t> request;
+  if (!ParseHexBytes(count, args, &request)) return Usage();
+  std::vector<uint8_t> reply;
+  if (!Exchange(request.data(), request.size(), 0, &reply)) return kExitIoFailure;
+  std::printf("bytes=");
+  for (size_t i = 0; i < reply.size(); ++i) std::printf(i == 0 ? "%02X" : ",%02X", reply[i]);
+  std::printf("\n");
+  Line("length=%u", static_cast<unsigned>(reply.size()));
+  return kExitOk;
+}
+
+UniqueHandle OpenOrCreateEvent(const wchar_t* format, uint32_t pid) {
+  wchar_t name[kSubscriberEventNameSize];
+  FormatBounded(name, kSubscriberEventNameSize, format, pid);
+  return UniqueHandle(CreateEventW(nullptr, FALSE, FALSE, name));
+}
+
+int Watch(const wchar_t* seconds_text) {
+  uint32_t seconds = 0;
+  const bool bounded = seconds_text != nullptr;
+  if (bounded && !ParseUnsigned(seconds_text, &seconds)) return Usage();
+  const uint32_t pid = GetCurrentProcessId();
+
+  // The events are opened before subscribing so that no wake-up is missed in between; the
+  // service opens the same ones.
+  UniqueHandle wake = OpenOrCreateEvent(kWakeEventNameFormat, pid);
+  UniqueHandle removal = OpenOrCreateEvent(kRemovalEventNameFormat, pid);
+  if (!wake || !removal) {
+    Fail("cannot open the subscriber events");
+    return kExitIoFailure;
+  }
+
+  SubscriptionReply reply;
+  if (!Transact(kSubscribeCommand, pid, kSubscriptionProcessIdPayload, &reply)) {
+    return kExitIoFailure;
+  }
+  Line("subscribed pid=%u result=0x%08X", static_cast<unsigned>(pid),
+       static_cast<unsigned>(reply.result));
+  if (reply.result != kSubscriptionResultDone && reply.result != kSubscriptionResultEvicted &&
+      reply.result != kSubscriptionResultAlready) {
+    Line("not subscribed");
+    return kExitOk;
+  }
+
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+  const HANDLE events[2] = {wake.get(), removal.get()};
+  for (;;) {
+    DWORD timeout = INFINITE;
+    if (bounded) {
+      const ULONGLONG now = GetTickCount64();
+      timeout = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+    }
+    const DWORD signalled = WaitForMultipleObjects(2, events, FALSE, timeout);
+    if (signalled == WAIT_OBJECT_0) {
+      SubscriptionReply code;
+      if (ReadLastCode(&code)) {
+        Line("event code=%u", static_cast<unsigned>(code.last_code));
+      } else {
+        std::fputs("woken, but the code could not be read\n", stderr);
+        std::fflush(stderr);
+      }
+    } else if (signalled == WAIT_OBJECT_0 + 1) {
+      Line("removed");
+      return kExitOk;
+    } else if (signalled == WAIT_TIMEOUT) {
+      if (!Transact(kUnsubscribeCommand, pid, kSubscriptionProcessIdPayload, &reply)) {
+        return kExitIoFailure;
+      }
+      Line("unsubscribed result=0x%08X", static_cast<unsigned>(reply.result));
+      return kExitOk;
+    } else {
+      Fail("cannot wait for the subscriber events");
+      return kExitIoFailure;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace halvaro
+
+int wmain(int argc, wchar_t** argv) {
+  using namespace halvaro;
+  if (argc < 2) return Usage();
+  const wchar_t* command = argv[1];
+  if (std::wcscmp(command, L"subscribe") == 0 && argc == 3) {
+    return SubscribeOrUnsubscribe(kSubscribeCommand, argv[2]);
+  }
+  if (std::wcscmp(command, L"unsubscribe") == 0 && argc == 3) {
+    return SubscribeOrUnsubscribe(kUnsubscribeCommand, argv[2]);
+  }
+  if (std::wcscmp(command, L"last") == 0 && argc == 2) return Last();
+  if (std::wcscmp(command, L"raw") == 0) return Raw(argc - 2, argv + 2);
+  if (std::wcscmp(command, L"watch") == 0 && argc <= 3) {
+    return Watch(argc == 3 ? argv[2] : nullptr);
+  }
+  return Usage();
+}

@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include "common/bounded_format.h"
+#include "common/unique_resource.h"
+#include "service/service_state.h"
+#include "service/subscribers.h"
+#include "service/subscription_message.h"
+
+namespace halvaro {
+namespace {
+
+// Opens a subscriber's event as its client program would.
+UniqueHandle OpenClientEvent(const wchar_t* format, uint32_t process_id) {
+  wchar_t name[32];
+  FormatBounded(name, 32, format, process_id);
+  return UniqueHandle(OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name));
+}
+
+bool Signalled(const UniqueHandle& event) {
+  return WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0;
+}
+
+uint32_t g_callback_code = 0;
+uint32_t TakeC0(uint32_t code) {
+  g_callback_code = code;
+  return code == 0xC0 ? 1 : 0;
+}
+
+class SubscribersTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Reset(1); }
+  void TearDown() override { Reset(1); }
+  static void Reset(uint32_t max) {
+    ServiceState& s = Service();
+    s.subscribers.clear();
+    s.max_subscribers = max;
+    s.hotkey_callback = nullptr;
+    s.last_event_code = 0;
+  }
+  static size_t Count() { return Service().subscribers.size(); }
+};
+
+TEST_F(SubscribersTest, OneSubscriberAtATimeByDefault) {
+  EXPECT_EQ(Subscribe(0x1A2B), kSubscriptionResultDone);
+  UniqueHandle first_removal = OpenClientEvent(L"Global\\ORVAWMIEMA_RM_%x", 0x1A2B);
+  ASSERT_TRUE(first_removal);
+  EXPECT_EQ(Subscribe(0x1A2B), kSubscriptionResultAlready);
+  EXPECT_EQ(Count(), 1u);
+
+  EXPECT_EQ(Subscribe(0x2000), kSubscriptionResultEvicted);
+  EXPECT_TRUE(Signalled(first_removal));
+  ASSERT_EQ(Count(), 1u);
+  EXPECT_EQ(Service().subscribers[0].process_id, 0x2000u);
+}
+
+TEST_F(SubscribersTest, BeyondTheCapOnlyTheOldestGo) {
+  Reset(3);
+  EXPECT_EQ(Subscribe(11), kSubscriptionResultDone);
+  EXPECT_EQ(Subscribe(12), kSubscriptionResultDone);
+  EXPECT_EQ(Subscribe(13), kSubscriptionResultDone);
+  UniqueHandle removal_11 = OpenClientEvent(L"Global\\ORVAWMIEMA_RM_%x", 11);
+  UniqueHandle removal_12 = OpenClientEvent(L"Global\\ORVAWMIEMA_RM_%x", 12);
+  EXPECT_EQ(Subscribe(14), kSubscriptionResultEvicted);
+  EXPECT_TRUE(Signalled(removal_11));
+  EXPECT_FALSE(Signalled(removal_12));
+  ASSERT_EQ(Count(), 3u);
+  EXPECT_EQ(Service().subscribers[0].process_id, 12u);
+  EXPECT_EQ(Service().subscribers[2].process_id, 14u);
+}
+
+TEST_F(SubscribersTest, UnsubscribeKeepsOrderAndSignalsNothing) {
+  Reset(3);
+  Subscribe(21);
+  Subscribe(22);
+  Subscribe(23);
+  UniqueHandle removal_22 = OpenClientEvent(L"Global\\ORVAWMIEMA_RM_%x", 22);
+  EXPECT_EQ(Unsubscribe(22), kSubscriptionResultDone);
+  EXPECT_FALSE(Signalled(removal_22));
+  EXPECT_EQ(Unsubscribe(22), kSubscriptionResultEvicted);  // not in the list
+  ASSERT_EQ(Count(), 2u);
+  EXPECT_EQ(Service().subscribers[0].process_id, 21u);
+  EXPECT_EQ(Service().subscribers[1].process_id, 23u);
+}
+
+TEST_F(SubscribersTest, CodesTheCallbackTakesWakeNobody) {
+  Reset(2);
+  Subscribe(31);
+  Subscribe(32);
+  UniqueHandle wake_31 = OpenClientEvent(L"Global\\ORVAWMIEMA_%x", 31);
+  UniqueHandle wake_32 = OpenClientEvent(L"Global\\ORVAWMIEMA_%x", 32);
+  ASSERT_TRUE(wake_31 && wake_32);
+
+  NotifySubscribers();  // no callback: everybody wakes
+  EXPECT_TRUE(Signalled(wake_31));
+  EXPECT_TRUE(Signalled(wake_32));
+
+  Service().hotkey_callback = &TakeC0;
+  Service().last_event_code = 0xC0;
+  NotifySubscribers();
+  EXPECT_EQ(g_callback_code, 0xC0u);
+  EXPECT_FALSE(Signalled(wake_31));
+  EXPECT_FALSE(Signalled(wake_32));
+
+  Service().last_event_code = 0xC7;
+  NotifySubscribers();
+  EXPECT_EQ(g_callback_code, 0xC7u);
+  EXPECT_TRUE(Signalled(wake_31));
+  EXPECT_TRUE(Signalled(wake_32));
+}
+
+TEST_F(SubscribersTest, EmptyListOnlyAsksTheCallback) {
+  Service().hotkey_callback = &TakeC0;
+  Service().last_event_code = 0x55;
+  NotifySubscribers();
+  EXPECT_EQ(g_callback_code, 0x55u);
+}
+
+}  // namespace
+}  // namespace halvaro

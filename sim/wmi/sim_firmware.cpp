@@ -104,14 +104,14 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   if (code) {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);  // taken before the press: a benchmark times it to the wake-up
     if (!state->Press(*code)) {
       std::fwprintf(stderr, L"SimFirmware: queue full (%u events pending)\n",
                     simwmi::kQueueCapacity);
       return kFailed;
     }
     const uint32_t pending = state->Locked([](simwmi::StateRecord& r) { return r.queue_count; });
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);  // lets a benchmark time the press to the wake-up
     std::wprintf(L"pressed=0x%X\npending=%u\nqpc=%lld\n", *code, pending,
                  static_cast<long long>(now.QuadPart));
   } else if (fault) {

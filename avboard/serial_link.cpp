@@ -11,6 +11,18 @@ namespace {
 // Closing must wait longer than one transfer time-out so that an exchange in flight can end.
 constexpr auto kCloseWait = std::chrono::milliseconds(kTransferTimeoutMs + 500);
 
+// Sets one pair of total time-outs to 0 and 1000 ms, only when it differs: a port whose
+// time-outs are right sees no SetCommTimeouts. The other fields stay as read.
+void EnsureTotalTimeout(HANDLE port, DWORD COMMTIMEOUTS::*multiplier,
+                        DWORD COMMTIMEOUTS::*constant) {
+  COMMTIMEOUTS timeouts = {};
+  GetCommTimeouts(port, &timeouts);
+  if (timeouts.*multiplier == 0 && timeouts.*constant == kTransferTimeoutMs) return;
+  timeouts.*multiplier = 0;
+  timeouts.*constant = kTransferTimeoutMs;
+  SetCommTimeouts(port, &timeouts);
+}
+
 // Caller holds link.lock.
 void CloseHandleLocked(SerialLink& link) {
   link.open = 0;
@@ -72,14 +84,8 @@ void CloseSerialLink(SerialLink& link) {
 DWORD SerialWrite(SerialLink* link, const uint8_t* bytes, DWORD count) {
   if (!link || !link->open) return 0;
   HANDLE port = link->handle.get();
-  COMMTIMEOUTS timeouts = {};
-  GetCommTimeouts(port, &timeouts);
-  if (timeouts.WriteTotalTimeoutMultiplier != 0 ||
-      timeouts.WriteTotalTimeoutConstant != kTransferTimeoutMs) {
-    timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = kTransferTimeoutMs;
-    SetCommTimeouts(port, &timeouts);
-  }
+  EnsureTotalTimeout(port, &COMMTIMEOUTS::WriteTotalTimeoutMultiplier,
+                     &COMMTIMEOUTS::WriteTotalTimeoutConstant);
   DWORD written = 0;
   WriteFile(port, bytes, count, &written, nullptr);
   return written;
@@ -88,14 +94,8 @@ DWORD SerialWrite(SerialLink* link, const uint8_t* bytes, DWORD count) {
 DWORD SerialReadReply(SerialLink* link, uint8_t reply[2]) {
   if (!link || !link->open) return 0;
   HANDLE port = link->handle.get();
-  COMMTIMEOUTS timeouts = {};
-  GetCommTimeouts(port, &timeouts);
-  if (timeouts.ReadTotalTimeoutMultiplier != 0 ||
-      timeouts.ReadTotalTimeoutConstant != kTransferTimeoutMs) {
-    timeouts.ReadTotalTimeoutMultiplier = 0;
-    timeouts.ReadTotalTimeoutConstant = kTransferTimeoutMs;
-    SetCommTimeouts(port, &timeouts);
-  }
+  EnsureTotalTimeout(port, &COMMTIMEOUTS::ReadTotalTimeoutMultiplier,
+                     &COMMTIMEOUTS::ReadTotalTimeoutConstant);
   DWORD read = 0;
   ReadFile(port, reply, 2, &read, nullptr);
   return read;

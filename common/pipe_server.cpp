@@ -22,7 +22,6 @@ bool PipeServer::Start(Options options, Handler handler) {
   handler_ = std::move(handler);
   stop_event_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!stop_event_) return false;
-  listening_ = true;
   listener_ = std::thread([this] { Listen(); });
   return true;
 }
@@ -68,12 +67,11 @@ void PipeServer::Listen() {
   UniqueHandle connected_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   int failures = 0;
   while (WaitForSingleObject(stop_event_.get(), 0) == WAIT_TIMEOUT) {
-    UniqueHandle pipe(CreateNamedPipeW(
+    UniqueFile pipe(CreateNamedPipeW(
         options_.name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
         PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES,
         kBufferSize, kBufferSize, kDefaultTimeoutMs, security.get()));
-    if (pipe.get() == INVALID_HANDLE_VALUE) {
-      pipe.release();
+    if (!pipe) {
       if (++failures >= options_.creation_failures_allowed) break;
       WaitForSingleObject(stop_event_.get(), kCreationRetryMs);
       continue;
@@ -102,7 +100,6 @@ void PipeServer::Listen() {
     connection->thread = std::thread(
         [this, connection](HANDLE raw) { Serve(UniqueHandle(raw), connection); }, pipe.release());
   }
-  listening_ = false;
 }
 
 void PipeServer::Serve(UniqueHandle pipe, Connection* self) {

@@ -47,9 +47,6 @@ class PipeServer {
   // Cancels all blocked I/O, joins the listener and every connection thread.
   void Stop();
 
-  // Whether the listener still accepts clients (it gives up after repeated failures).
-  bool listening() const { return listening_; }
-
  private:
   struct Connection {
     std::thread thread;
@@ -67,7 +64,6 @@ class PipeServer {
   Handler handler_;
   UniqueHandle stop_event_;  // manual reset; set once by Stop
   std::thread listener_;
-  std::atomic<bool> listening_{false};
   std::mutex connections_lock_;
   std::list<std::unique_ptr<Connection>> connections_;  // guarded by connections_lock_
 };

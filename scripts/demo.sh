@@ -3,12 +3,8 @@
 # in a fresh Wine prefix of its own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
 source scripts/testbed.sh
-
-choose_test_build
-build_preset "$TEST_PRESET" >/dev/null
-testbed_start
+testbed_prepare
 
 W=$HALVARO_WINE
 KEY='HKLM\SYSTEM\CurrentControlSet\Services\Orva WMI Service'

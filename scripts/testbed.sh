@@ -72,3 +72,12 @@ testbed_start() {
   # The prefix's services live only while an ordinary wine process does.
   "$HALVARO_WINE" "$HALVARO_BIN/KeepAlive.exe" >/dev/null 2>&1 &
 }
+
+# The shared start of the demo and the benchmarks: set up, build the runnable build, make
+# the prefix.
+testbed_prepare() {
+  bash "$ROOT/scripts/setup.sh"
+  choose_test_build
+  build_preset "$TEST_PRESET" >/dev/null
+  testbed_start
+}

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "common/bounded_format.h"
+#include "common/object_names.h"
 
 namespace halvaro {
 
@@ -32,10 +33,11 @@ void CloseHandleLocked(SerialLink& link) {
 }  // namespace
 
 uint32_t OpenSerialLink(SerialLink& link) {
-  wchar_t name[32];
-  FormatBounded(name, 32, L"\\\\.\\COM%d", link.port_number);
+  if (link.retired) return 0;
+  wchar_t name[kObjectNameSize];
+  FormatBounded(name, kObjectNameSize, kSerialPortNameFormat, link.port_number);
 
-  UniqueFile port(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+  UniqueHandle port(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   link.open = 0;
   link.handle.reset();
@@ -76,6 +78,15 @@ uint32_t OpenSerialLinkWithRetry(SerialLink& link) {
 void CloseSerialLink(SerialLink& link) {
   if (!link.open) return;
   link.open = 0;  // an exchange in flight stops at its next transfer
+  std::unique_lock<std::timed_mutex> guard(link.lock, kCloseWait);
+  if (!guard.owns_lock()) return;
+  CloseHandleLocked(link);
+}
+
+void RetireSerialLink(SerialLink& link) {
+  link.retired = true;
+  link.open = 0;
+  // Taken even when the link reads closed: an open may be under way on another thread.
   std::unique_lock<std::timed_mutex> guard(link.lock, kCloseWait);
   if (!guard.owns_lock()) return;
   CloseHandleLocked(link);

@@ -22,6 +22,7 @@ struct SerialLink {
   int32_t port_number = 1;     // written before the link is opened
   UniqueHandle handle;         // guarded by lock; null while closed
   std::atomic<uint32_t> open{0};
+  std::atomic<bool> retired{false};
   std::timed_mutex lock;
 };
 
@@ -30,7 +31,7 @@ constexpr DWORD kOpenRetryPauseMs = 20;
 constexpr DWORD kTransferTimeoutMs = 1000;
 
 // One attempt to open and configure the port (8N1 at the link's baud rate). Returns 1 when
-// open. Caller holds link.lock.
+// open; 0 at once on a retired link. Caller holds link.lock.
 uint32_t OpenSerialLink(SerialLink& link);
 
 // Closes the port if open, then makes up to 50 attempts 20 ms apart. Returns the open flag.
@@ -39,6 +40,9 @@ uint32_t OpenSerialLinkWithRetry(SerialLink& link);
 // Closes the port if open. Waits for an exchange in flight to give up (at most about one
 // transfer time-out); if it cannot, the handle is left for the end of the process.
 void CloseSerialLink(SerialLink& link);
+
+// Closes the port for good: no later open succeeds. The stop path's way to close.
+void RetireSerialLink(SerialLink& link);
 
 // Transfers; 0 without any I/O when the link is missing or not open. Caller holds link.lock.
 DWORD SerialWrite(SerialLink* link, const uint8_t* bytes, DWORD count);

@@ -17,13 +17,19 @@
 
 #include "common/bounded_format.h"
 #include "common/unique_resource.h"
-#include "service/subscription_message.h"
+#include "common/subscription_message.h"
 
 namespace halvaro {
 namespace {
 
-constexpr wchar_t kServicePipe[] = L"\\\\.\\pipe\\OrvaEMA_srv_np_0";
 constexpr wchar_t kBaselinePipe[] = L"\\\\.\\pipe\\HalvaroBenchBaseline";
+
+// The service's subscription pipe, instance 0.
+const wchar_t* ServicePipe() {
+  static wchar_t name[kPipeNameSize];
+  if (name[0] == 0) FormatBounded(name, kPipeNameSize, kSubscriptionPipeNameFormat, 0);
+  return name;
+}
 
 double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
   LARGE_INTEGER frequency;
@@ -32,7 +38,7 @@ double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
 }
 
 bool RoundTrip(const wchar_t* name, uint8_t command, uint32_t pid = 0) {
-  UniqueFile pipe;
+  UniqueHandle pipe;
   for (int tries = 0; tries < 200 && !pipe; ++tries) {
     pipe.reset(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                            nullptr));
@@ -86,9 +92,9 @@ int RoundTrips(int rounds) {
   UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   std::thread server(BaselineServer, stop.get());
   Rate(kBaselinePipe, 20);  // warm up both
-  Rate(kServicePipe, 20);
+  Rate(ServicePipe(), 20);
   const double baseline = Rate(kBaselinePipe, rounds);
-  const double service = Rate(kServicePipe, rounds);
+  const double service = Rate(ServicePipe(), rounds);
   SetEvent(stop.get());
   RoundTrip(kBaselinePipe, kReadLastCodeCommand);  // lets the baseline's connect return
   server.join();
@@ -99,10 +105,10 @@ int RoundTrips(int rounds) {
 
 int Latency(int rounds, const wchar_t* firmware) {
   const uint32_t pid = GetCurrentProcessId();
-  wchar_t name[kSubscriberEventNameSize];
-  FormatBounded(name, kSubscriberEventNameSize, kWakeEventNameFormat, pid);
+  wchar_t name[kObjectNameSize];
+  FormatBounded(name, kObjectNameSize, kWakeEventNameFormat, pid);
   UniqueHandle wake(CreateEventW(nullptr, FALSE, FALSE, name));
-  if (!RoundTrip(kServicePipe, kSubscribeCommand, pid)) return 1;
+  if (!RoundTrip(ServicePipe(), kSubscribeCommand, pid)) return 1;
   std::vector<double> samples;
   for (int i = 0; i < rounds; ++i) {
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
@@ -138,7 +144,7 @@ int Latency(int rounds, const wchar_t* firmware) {
     pressed_at.QuadPart = std::stoll(out.substr(at + 4));
     samples.push_back(Seconds(pressed_at, woke_at) * 1000.0);
   }
-  RoundTrip(kServicePipe, kUnsubscribeCommand, pid);
+  RoundTrip(ServicePipe(), kUnsubscribeCommand, pid);
   std::sort(samples.begin(), samples.end());
   if (samples.empty()) return 1;
   std::printf("rounds=%d woken=%zu median_ms=%.3f max_ms=%.3f\n", rounds, samples.size(),

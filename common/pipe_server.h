@@ -2,24 +2,21 @@
 // client at a time, and each connected instance is served on a thread of its own.
 //
 // Threading: Start and Stop are called from one thread (the service's start sequence and
-// stop path). The handler runs on the connection threads, several at once. All waits are
-// overlapped and also wait for the stop event, so Stop cancels every blocked connect, read
-// and drain and joins every thread before it returns.
+// stop path). The listener and the connections are worker threads (worker_thread.h); the
+// handler runs on the connection threads, several at once. All waits are overlapped and also
+// wait for the thread's stop event, so Stop cancels every blocked connect, read and drain and
+// waits for every thread before it returns.
 #pragma once
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <list>
-#include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "common/unique_resource.h"
+#include "common/worker_thread.h"
 
 namespace halvaro {
 
@@ -37,35 +34,26 @@ class PipeServer {
   };
 
   PipeServer() = default;
-  ~PipeServer() { Stop(); }
+  ~PipeServer() { Stop(INFINITE); }
   PipeServer(const PipeServer&) = delete;
   PipeServer& operator=(const PipeServer&) = delete;
 
   // Starts the listener thread. Returns false when it cannot be started.
   bool Start(Options options, Handler handler);
 
-  // Cancels all blocked I/O, joins the listener and every connection thread.
-  void Stop();
+  // Cancels all blocked I/O and waits for the listener and every connection thread, all
+  // within `timeout_ms`. True when none is left running; a server is not started again.
+  bool Stop(DWORD timeout_ms);
 
  private:
-  struct Connection {
-    std::thread thread;
-    std::atomic<bool> done{false};
-  };
+  void Listen(HANDLE stop_event);
+  void Serve(HANDLE pipe, HANDLE stop_event);
 
-  void Listen();
-  void Serve(UniqueHandle pipe, Connection* self);
-  // Waits for an overlapped operation that returned ERROR_IO_PENDING; false when stopped
-  // (the operation is then cancelled) or when it failed.
-  bool Finish(HANDLE pipe, OVERLAPPED* overlapped, DWORD* transferred, DWORD timeout_ms);
-  void ReapFinished();  // caller holds connections_lock_
-
+  // Written by Start before the listener starts, then only read.
   Options options_;
   Handler handler_;
-  UniqueHandle stop_event_;  // manual reset; set once by Stop
-  std::thread listener_;
-  std::mutex connections_lock_;
-  std::list<std::unique_ptr<Connection>> connections_;  // guarded by connections_lock_
+  WorkerThread listener_;
+  WorkerGroup connections_;
 };
 
 }  // namespace halvaro

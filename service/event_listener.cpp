@@ -1,8 +1,11 @@
 #include "service/event_listener.h"
 
 #include <objbase.h>
-#include <oleauto.h>
 
+#include "common/com_apartment.h"
+#include "common/com_values.h"
+#include "common/critical_section_guard.h"
+#include "common/object_names.h"
 #include "service/event_code.h"
 #include "service/service_state.h"
 #include "service/settings.h"
@@ -19,39 +22,15 @@ constexpr DWORD kEventThreadStopWaitMs = kEventWaitMs + 2000;
 // After a failure that is not a time-out (a broken connection fails at once, every time).
 constexpr DWORD kEventFailurePauseMs = 100;
 
-class ScopedVariant {
- public:
-  ScopedVariant() { VariantInit(&value_); }
-  ~ScopedVariant() { VariantClear(&value_); }
-  ScopedVariant(const ScopedVariant&) = delete;
-  ScopedVariant& operator=(const ScopedVariant&) = delete;
-  VARIANT* get() { return &value_; }
-
- private:
-  VARIANT value_;
-};
-
-class Bstr {
- public:
-  explicit Bstr(const wchar_t* text) : value_(SysAllocString(text)) {}
-  ~Bstr() { SysFreeString(value_); }
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  BSTR get() const { return value_; }
-
- private:
-  BSTR value_;
-};
-
-void ReleaseWmi(ServiceState& s) {
-  s.wmi_services.Reset();
-  s.wmi_locator.Reset();
+void ReleaseWmi(EventListener& listener) {
+  listener.services.Reset();
+  listener.locator.Reset();
 }
 
 }  // namespace
 
 uint32_t ConnectWmi() {
-  ServiceState& s = Service();
+  EventListener& s = Service().listener;
   ReleaseWmi(s);
   const HRESULT security =
       CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
@@ -59,17 +38,17 @@ uint32_t ConnectWmi() {
   if (FAILED(security) && security != RPC_E_TOO_LATE) return 0;
 
   if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_IWbemLocator, reinterpret_cast<void**>(s.wmi_locator.GetAddressOf())))) {
+                              IID_IWbemLocator, reinterpret_cast<void**>(s.locator.GetAddressOf())))) {
     ReleaseWmi(s);
     return 0;
   }
-  Bstr wmi_namespace(L"ROOT\\WMI");
-  if (FAILED(s.wmi_locator->ConnectServer(wmi_namespace.get(), nullptr, nullptr, nullptr, 0,
-                                          nullptr, nullptr, s.wmi_services.GetAddressOf()))) {
+  UniqueBstr wmi_namespace(kWmiNamespace);
+  if (FAILED(s.locator->ConnectServer(wmi_namespace.get(), nullptr, nullptr, nullptr, 0,
+                                          nullptr, nullptr, s.services.GetAddressOf()))) {
     ReleaseWmi(s);
     return 0;
   }
-  if (FAILED(CoSetProxyBlanket(s.wmi_services.Get(), RPC_C_AUTHN_DEFAULT, RPC_C_AUTHZ_NONE,
+  if (FAILED(CoSetProxyBlanket(s.services.Get(), RPC_C_AUTHN_DEFAULT, RPC_C_AUTHZ_NONE,
                                nullptr, RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE,
                                nullptr, EOAC_NONE))) {
     ReleaseWmi(s);
@@ -79,79 +58,71 @@ uint32_t ConnectWmi() {
 }
 
 uint32_t StartEventQuery() {
-  ServiceState& s = Service();
-  if (!s.wmi_services) return 0;
-  Bstr language(L"WQL");
-  Bstr query(L"Select * from Acpi_OSD_event");
+  EventListener& s = Service().listener;
+  if (!s.services) return 0;
+  UniqueBstr language(kWmiQueryLanguage);
+  UniqueBstr query(kHotkeyEventQuery);
   ComPtr<IEnumWbemClassObject> enumerator;
-  const HRESULT result = s.wmi_services->ExecNotificationQuery(
+  const HRESULT result = s.services->ExecNotificationQuery(
       language.get(), query.get(), WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY,
       nullptr, enumerator.GetAddressOf());
   if (FAILED(result)) return 0;
 
-  s.event_enumerator = enumerator;
-  s.listener_stop = 0;
-  // The handle is kept so that the stop can wait for the thread. A thread that cannot be
-  // created leaves the listener counted as running, without events.
-  s.event_thread.reset(CreateThread(nullptr, 0, EventThread, nullptr, 0, nullptr));
+  s.enumerator = enumerator;
+  // A thread that cannot be created leaves the listener counted as running, without events.
+  IEnumWbemClassObject* events = s.enumerator.Get();
+  s.thread.Start([events](HANDLE stop_event) { EventThread(events, stop_event); });
   return 1;
 }
 
 uint32_t StartEventListener() {
-  ServiceState& s = Service();
-  EnterCriticalSection(&s.listener_lock);
-  if (s.listener_running) {
-    s.listener_started = 1;
-    LeaveCriticalSection(&s.listener_lock);
-    return 1;
+  ServiceState& service = Service();
+  EventListener& s = service.listener;
+  {
+    CriticalSectionGuard guard(s.lock);
+    if (s.running) {
+      s.started = 1;
+      return 1;
+    }
+    if (ConnectWmi() && StartEventQuery()) {
+      s.running = 1;
+      s.started = 1;
+    }
   }
-  if (ConnectWmi() && StartEventQuery()) {
-    s.listener_running = 1;
-    s.listener_started = 1;
-  }
-  LeaveCriticalSection(&s.listener_lock);
-  WriteListenerStatus();
-  return s.listener_running;
+  WriteListenerStatus(s.running, service.av_board_present);
+  return s.running;
 }
 
-DWORD WINAPI EventThread(void*) {
+void EventThread(IEnumWbemClassObject* enumerator, HANDLE stop_event) {
   ServiceState& s = Service();
-  IEnumWbemClassObject* enumerator = s.event_enumerator.Get();
-  while (!s.listener_stop) {
+  ComApartment apartment;  // the enumerator lives in the multithreaded apartment
+  while (WaitForSingleObject(stop_event, 0) == WAIT_TIMEOUT) {
     ComPtr<IWbemClassObject> event;
     ULONG returned = 0;
     const HRESULT result = enumerator->Next(kEventWaitMs, 1, event.GetAddressOf(), &returned);
     if (result == WBEM_S_TIMEDOUT) continue;
     if (returned == 0 || !event) {
-      if (FAILED(result)) Sleep(kEventFailurePauseMs);
+      if (FAILED(result)) WaitForSingleObject(stop_event, kEventFailurePauseMs);
       continue;
     }
-    ScopedVariant value;
+    UniqueVariant value;
     uint32_t code = 0;
     // An event whose code cannot be read carries nothing a client could use: it is dropped
     // rather than passed on with the previous event's code.
-    if (SUCCEEDED(event->Get(L"EC_RAM_Data_1", 0, value.get(), nullptr, nullptr)) &&
-        EventCodeFromVariant(*value.get(), &code)) {
-      s.last_event_code = code;
-      NotifySubscribers();
+    if (SUCCEEDED(event->Get(kHotkeyCodeProperty, 0, value.get(), nullptr, nullptr)) &&
+        EventCodeFromVariant(value.value(), &code)) {
+      s.listener.last_event_code = code;
+      NotifySubscribers(s.subscriptions, code);
     }
   }
-  return 0;
 }
 
 bool StopEventListener() {
-  ServiceState& s = Service();
-  s.listener_stop = 1;
-  HANDLE thread = nullptr;
-  if (s.listener_lock_ready) {
-    EnterCriticalSection(&s.listener_lock);
-    thread = s.event_thread.get();
-    LeaveCriticalSection(&s.listener_lock);
-  }
-  if (thread && WaitForSingleObject(thread, kEventThreadStopWaitMs) != WAIT_OBJECT_0) {
-    return false;
-  }
-  s.event_enumerator.Reset();
+  EventListener& s = Service().listener;
+  if (!s.lock_ready) return true;  // never started: nothing to wait for
+  CriticalSectionGuard guard(s.lock);
+  if (!s.thread.Stop(kEventThreadStopWaitMs)) return false;
+  s.enumerator.Reset();
   return true;
 }
 

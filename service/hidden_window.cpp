@@ -1,7 +1,7 @@
 #include "service/hidden_window.h"
 
+#include "common/object_names.h"
 #include "service/optical_drive.h"
-#include "service/service_state.h"
 
 namespace halvaro {
 
@@ -24,24 +24,23 @@ LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wparam, LPAR
   }
 }
 
-void CreateHiddenWindow() {
+UniqueWindow CreateHiddenWindow() {
   WNDCLASSEXW window_class = {};
   window_class.cbSize = sizeof(window_class);
   window_class.style = CS_HREDRAW | CS_VREDRAW;
   window_class.lpfnWndProc = HiddenWindowProc;
   window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-  window_class.lpszClassName = L"COrvaOSDSrv";
+  window_class.lpszClassName = kServiceWindowClass;
   RegisterClassExW(&window_class);
 
-  // The window lives until the process ends; the process's end destroys it.
-  HWND window = CreateWindowExW(0, L"COrvaOSDSrv", L"OrvaOSDSrv", WS_OVERLAPPEDWINDOW,
-                                CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr, nullptr, nullptr,
-                                nullptr);
-  Service().hidden_window = window;
-  if (!window) return;
-  ShowWindow(window, SW_HIDE);
-  UpdateWindow(window);
+  UniqueWindow window(CreateWindowExW(0, kServiceWindowClass, kServiceWindowTitle,
+                                      WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0,
+                                      nullptr, nullptr, nullptr, nullptr));
+  if (!window) return window;
+  ShowWindow(window.get(), SW_HIDE);
+  UpdateWindow(window.get());
+  return window;
 }
 
 }  // namespace halvaro

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "common/unique_resource.h"
+
 namespace halvaro {
 
 constexpr UINT_PTR kDebounceTimerId = 0;
@@ -12,8 +14,8 @@ constexpr UINT_PTR kDiscPollTimerId = 1;
 
 LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
-// Registers the class "COrvaOSDSrv" and creates the hidden window "OrvaOSDSrv"; the handle
-// goes to ServiceState::hidden_window (null when creation fails).
-void CreateHiddenWindow();
+// Registers the class "COrvaOSDSrv" and creates the hidden window "OrvaOSDSrv" on the calling
+// thread, which then owns it (empty when creation fails).
+UniqueWindow CreateHiddenWindow();
 
 }  // namespace halvaro

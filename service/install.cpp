@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
+#include "common/object_names.h"
 #include "common/unique_resource.h"
-#include "service/service_state.h"
 
 namespace halvaro {
 

@@ -1,5 +1,7 @@
 #include "service/lifecycle.h"
 
+#include <chrono>
+
 #include "avboard/av_commands.h"
 #include "service/event_listener.h"
 #include "service/hidden_window.h"
@@ -8,56 +10,74 @@
 #include "service/settings.h"
 #include "service/subscription_pipe.h"
 
-#include <chrono>
-
 namespace halvaro {
 
 namespace {
 
 // Longer than any start step can take once the serial link is closed under it.
 constexpr auto kStartSequenceWait = std::chrono::seconds(5);
+// A connection's handler may be in one board transfer when the stop comes.
+constexpr DWORD kPipeStopWaitMs = kTransferTimeoutMs + 2000;
+// An eject cannot be cancelled; a drive normally answers within a few seconds.
+constexpr DWORD kEjectStopWaitMs = 5000;
 
 }  // namespace
 
 uint32_t StartSequence() {
   ServiceState& s = Service();
-  std::lock_guard<std::timed_mutex> running(s.lifecycle_lock);
-  InitializeCriticalSection(&s.listener_lock);
-  s.listener_lock_ready = true;
+  std::lock_guard<std::timed_mutex> running(s.lifecycle.lock);
+  InitializeCriticalSection(&s.listener.lock);
+  s.listener.lock_ready = true;
   ClearListenerStatus();
-  ReadSettings();
+  ReadSettings(s.settings);
   StartSubscriptionListener(0);
   // The hotkey callback stays unset until the hotkey actions exist: every code then
   // wakes the subscribers.
 
   // The AV board: the link stays closed for the life of the service if it cannot be opened,
   // and the board counts as present whether or not it answered the query.
-  s.serial_link.port_number = static_cast<int32_t>(s.com_port);
-  s.serial_link.baud_rate = s.baud_rate;
+  s.serial_link.port_number = static_cast<int32_t>(s.settings.com_port);
+  s.serial_link.baud_rate = s.settings.baud_rate;
   OpenSerialLinkWithRetry(s.serial_link);
   QueryBoard(s.serial_link);
   s.av_board_present = 1;
   RefreshDiscState();
-  SetTimer(s.hidden_window, kDiscPollTimerId, 1000, nullptr);
-  if (!s.stopping) StartEventListener();
+  SetTimer(s.lifecycle.hidden_window, kDiscPollTimerId, 1000, nullptr);
+  if (!s.lifecycle.stopping) StartEventListener();
   return 1;
 }
 
+// The teardown of a stop request, after the service has been reported stopped. Each object
+// is released only once every thread that uses it has ended.
 void StopSequence() {
   ServiceState& s = Service();
-  // A stop that comes during the start waits for it: the serial link is closed by now,
-  // so the remaining steps pass quickly, and the event listener is left out.
-  std::unique_lock<std::timed_mutex> started(s.lifecycle_lock, kStartSequenceWait);
-  if (!started.owns_lock()) return;  // a hung start: the end of the process cleans up
 
-  CloseSerialLink(s.serial_link);  // in case the start opened it after the stop closed it
-  ClearListenerStatus();
-  // No connection thread may call StartEventListener once the listener is torn down.
-  StopSubscriptionListener();
+  // 1. The serial port, for good: a start still talking to the board gives up at its next
+  //    transfer, and nothing opens the port again. Client programs may take it at once.
+  RetireSerialLink(s.serial_link);
+
+  // 2. A start still in progress finishes first (it leaves out the event listener once it
+  //    sees the stop). A start that hangs is left to the end of the process.
+  std::unique_lock<std::timed_mutex> started(s.lifecycle.lock, kStartSequenceWait);
+  if (!started.owns_lock()) return;
+
+  // 3. The pipe servers: afterwards no connection thread subscribes, reads the event code or
+  //    starts the event listener.
+  const bool pipes_ended = StopSubscriptionListener(kPipeStopWaitMs);
+
+  // 4. The event listener: EventThread ends before its enumerator is released.
   const bool listener_ended = StopEventListener();
-  if (listener_ended && s.listener_lock_ready) {
-    s.listener_lock_ready = false;
-    DeleteCriticalSection(&s.listener_lock);
+
+  // 5. Eject threads: waited for, so that none runs into what follows.
+  s.drive.eject_threads.StopAll(kEjectStopWaitMs);
+
+  // 6. "CurrentServiceMode", once nothing that writes it is left running.
+  ClearListenerStatus();
+
+  // 7. The listener lock, once no thread can enter it.
+  if (pipes_ended && listener_ended && s.listener.lock_ready) {
+    s.listener.lock_ready = false;
+    DeleteCriticalSection(&s.listener.lock);
   }
 }
 

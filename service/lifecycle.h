@@ -2,15 +2,37 @@
 // fixed order.
 //
 // Threading: StartSequence runs once on the service main thread before its message loop;
-// StopSequence runs once on the control handler's thread. The stop path ends every worker
-// thread that uses an object before it releases that object.
+// StopSequence runs once on the control handler's thread, possibly while the start sequence
+// is still running (it then waits for it). The stop path ends every worker thread that uses
+// an object before it releases that object.
 #pragma once
 
+#include <windows.h>
+
+#include <atomic>
 #include <cstdint>
+#include <mutex>
+
+#include "common/unique_resource.h"
 
 namespace halvaro {
 
+struct Lifecycle {
+  // Held by StartSequence for its whole run; StopSequence waits for it (bounded).
+  std::timed_mutex lock;
+  // Set first by the stop path; the start sequence leaves out the steps that remain.
+  std::atomic<bool> stopping{false};
+  // Set when the stop path has finished. The dispatcher may return as soon as the service
+  // reports itself stopped, before the clean-up that follows; wmain waits for this.
+  UniqueHandle stop_done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  // Created on the service main thread before the start sequence, owned there (ServiceMain);
+  // this copy is for the timers. Null when creation failed.
+  HWND hidden_window = nullptr;
+};
+
 uint32_t StartSequence();
+
+// The whole teardown that follows the stop reports, in order; see lifecycle.cpp.
 void StopSequence();
 
 }  // namespace halvaro

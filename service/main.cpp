@@ -2,6 +2,7 @@
 // otherwise the service control dispatcher.
 #include <windows.h>
 
+#include "common/object_names.h"
 #include "service/install.h"
 #include "service/service_control.h"
 #include "service/service_state.h"
@@ -20,13 +21,14 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (argc > 1 && lstrcmpiW(argv[1], L"delete") == 0) RemoveService();
 
-  wchar_t name[] = L"Orva WMI Service";
+  wchar_t name[sizeof(kServiceName) / sizeof(kServiceName[0])];
+  lstrcpyW(name, kServiceName);  // the table takes a writable string
   SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};
   // Fails at once when not started by the service control manager.
   StartServiceCtrlDispatcherW(table);
   // The dispatcher can return once the service has reported itself stopped, while the
   // stop path still tears down on the control thread: let it finish first.
-  ServiceState& s = Service();
-  if (s.stopping) WaitForSingleObject(s.stop_done.get(), kStopPathWaitMs);
+  Lifecycle& lifecycle = Service().lifecycle;
+  if (lifecycle.stopping) WaitForSingleObject(lifecycle.stop_done.get(), kStopPathWaitMs);
   return 0;
 }

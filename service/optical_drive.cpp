@@ -4,6 +4,7 @@
 
 #include "avboard/av_commands.h"
 #include "common/bounded_format.h"
+#include "common/object_names.h"
 #include "common/unique_resource.h"
 #include "service/service_state.h"
 
@@ -11,13 +12,13 @@ namespace halvaro {
 
 namespace {
 
-UniqueFile OpenDrive(const wchar_t* path) {
-  return UniqueFile(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+UniqueHandle OpenDrive(const wchar_t* path) {
+  return UniqueHandle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 bool DriveControl(const wchar_t* path, DWORD code) {
-  UniqueFile drive = OpenDrive(path);
+  UniqueHandle drive = OpenDrive(path);
   if (!drive) return false;
   DWORD returned = 0;
   return DeviceIoControl(drive.get(), code, nullptr, 0, nullptr, 0, &returned, nullptr) == 1;
@@ -33,17 +34,21 @@ void SendDiscStateIfBoard(uint32_t state) {
 uint32_t EjectOpticalDrive() {
   int still_to_eject = 1;
   for (int drive = 0; drive < 1; ++drive) {  // only the first drive
-    wchar_t path[32];
-    FormatBounded(path, 32, L"\\\\.\\CDROM%d", drive);
+    wchar_t path[kObjectNameSize];
+    FormatBounded(path, kObjectNameSize, kOpticalDriveNameFormat, drive);
     if (DriveControl(path, IOCTL_STORAGE_EJECT_MEDIA) && --still_to_eject == 0) break;
   }
   return still_to_eject != 1 ? 1 : 0;
 }
 
-DWORD WINAPI EjectThread(void*) { return EjectOpticalDrive(); }
+void EjectThread(HANDLE) { EjectOpticalDrive(); }
+
+bool StartEjectThread(OpticalDrive& drive) { return drive.eject_threads.Start(EjectThread); }
 
 uint32_t CheckDiscPresent() {
-  return DriveControl(L"\\\\.\\CDROM0", IOCTL_STORAGE_CHECK_VERIFY) ? 1 : 0;
+  wchar_t path[kObjectNameSize];
+  FormatBounded(path, kObjectNameSize, kOpticalDriveNameFormat, 0);
+  return DriveControl(path, IOCTL_STORAGE_CHECK_VERIFY) ? 1 : 0;
 }
 
 bool UpdateDiscState(uint32_t* disc_state, uint32_t checked, bool always) {
@@ -55,13 +60,17 @@ bool UpdateDiscState(uint32_t* disc_state, uint32_t checked, bool always) {
 void PollDiscState() {
   ServiceState& s = Service();
   const uint32_t checked = CheckDiscPresent();
-  if (UpdateDiscState(&s.disc_state, checked, /*always=*/false)) SendDiscStateIfBoard(checked);
+  if (UpdateDiscState(&s.drive.disc_state, checked, /*always=*/false)) {
+    SendDiscStateIfBoard(checked);
+  }
 }
 
 void RefreshDiscState() {
   ServiceState& s = Service();
   const uint32_t checked = CheckDiscPresent();
-  if (UpdateDiscState(&s.disc_state, checked, /*always=*/true)) SendDiscStateIfBoard(checked);
+  if (UpdateDiscState(&s.drive.disc_state, checked, /*always=*/true)) {
+    SendDiscStateIfBoard(checked);
+  }
 }
 
 }  // namespace halvaro

@@ -1,8 +1,8 @@
 #include "service/service_control.h"
 
-#include <objbase.h>
-
-#include "avboard/serial_link.h"
+#include "common/com_apartment.h"
+#include "common/object_names.h"
+#include "common/unique_resource.h"
 #include "service/hidden_window.h"
 #include "service/lifecycle.h"
 #include "service/service_state.h"
@@ -13,13 +13,13 @@ namespace halvaro {
 namespace {
 
 void StopService() {
-  Service().stopping = true;
+  Lifecycle& lifecycle = Service().lifecycle;
+  lifecycle.stopping = true;
   // The manager learns at once that the service is stopped; the clean-up follows.
   ReportServiceStatusWithCheckpoint(SERVICE_STOP_PENDING, /*take_checkpoint=*/true);
   ReportServiceStatus(SERVICE_STOPPED);
-  CloseSerialLink(Service().serial_link);
   StopSequence();
-  SetEvent(Service().stop_done.get());
+  SetEvent(lifecycle.stop_done.get());
 }
 
 }  // namespace
@@ -49,16 +49,20 @@ void WINAPI ServiceControlHandler(DWORD control) {
 void WINAPI ServiceMain(DWORD, LPWSTR*) {
   ServiceState& s = Service();
   InitServiceStatus();
-  s.status_handle = RegisterServiceCtrlHandlerW(kServiceName, ServiceControlHandler);
-  if (!s.status_handle) return;
+  s.status.handle = RegisterServiceCtrlHandlerW(kServiceName, ServiceControlHandler);
+  if (!s.status.handle) return;
   ReportServiceStatus(SERVICE_RUNNING);
 
-  if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return;
-  CreateHiddenWindow();
+  // The thread stays in the apartment, and the window exists, until the process ends: the
+  // message loop below never ends, since nothing posts WM_QUIT to this thread.
+  ComApartment apartment(COINIT_MULTITHREADED);
+  if (!apartment.ok()) return;
+  UniqueWindow window = CreateHiddenWindow();
+  s.lifecycle.hidden_window = window.get();
   StartSequence();
 
   MSG message;
-  // -1 (an error) does not end the loop; nothing posts WM_QUIT to this thread.
+  // -1 (an error) does not end the loop.
   while (GetMessageW(&message, nullptr, 0, 0) != 0) {
     TranslateMessage(&message);
     DispatchMessageW(&message);

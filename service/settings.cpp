@@ -1,20 +1,18 @@
 #include "service/settings.h"
 
-#include "service/service_state.h"
+#include "common/little_endian.h"
+#include "common/object_names.h"
+#include "common/unique_resource.h"
 
 namespace halvaro {
-
-const wchar_t kServiceKeyPath[] = L"SYSTEM\\CurrentControlSet\\Services\\Orva WMI Service";
 
 namespace {
 
 // The service control manager creates the key with the service; the service never does.
-UniqueRegKey OpenServiceKey() {
-  UniqueRegKey key;
-  if (RegOpenKeyW(HKEY_LOCAL_MACHINE, kServiceKeyPath, key.put()) != ERROR_SUCCESS) {
-    key.release();
-  }
-  return key;
+LONG OpenServiceKey(UniqueRegKey* key) {
+  const LONG result = RegOpenKeyW(HKEY_LOCAL_MACHINE, kServiceKeyPath, key->put());
+  if (result != ERROR_SUCCESS) key->release();  // what a failed open leaves is not a key
+  return result;
 }
 
 void QuerySetting(HKEY key, const wchar_t* name, uint32_t* field) {
@@ -33,46 +31,40 @@ void SetDword(HKEY key, const wchar_t* name, uint32_t value) {
 bool DecodeSettingDword(LONG query_result, const BYTE* data, DWORD size, uint32_t* value) {
   // ERROR_MORE_DATA (longer data) and short values are both treated as absent.
   if (query_result != ERROR_SUCCESS || size != 4) return false;
-  *value = static_cast<uint32_t>(data[0]) | (static_cast<uint32_t>(data[1]) << 8) |
-           (static_cast<uint32_t>(data[2]) << 16) | (static_cast<uint32_t>(data[3]) << 24);
+  *value = LoadLittleEndian32(data);
   return true;
 }
 
-void ReadSettings() {
-  UniqueRegKey key = OpenServiceKey();
-  if (!key) return;
-  ServiceState& s = Service();
-  QuerySetting(key.get(), L"EMAMaxRegister", &s.max_subscribers);
-  if (s.max_subscribers == 0) s.max_subscribers = 1;  // the registry keeps its 0
-  QuerySetting(key.get(), L"ComPort", &s.com_port);
-  QuerySetting(key.get(), L"BuadRate", &s.baud_rate);
-  QuerySetting(key.get(), L"ComCmdTimeFrame", &s.cmd_time_frame);
-  RegDeleteValueW(key.get(), L"CurrentAVMode");
-  s.av_mode = 0;
+void ReadSettings(Settings& settings) {
+  UniqueRegKey key;
+  if (OpenServiceKey(&key) != ERROR_SUCCESS) return;
+  QuerySetting(key.get(), kMaxSubscribersValue, &settings.max_subscribers);
+  if (settings.max_subscribers == 0) settings.max_subscribers = 1;  // the registry keeps its 0
+  QuerySetting(key.get(), kComPortValue, &settings.com_port);
+  QuerySetting(key.get(), kBaudRateValue, &settings.baud_rate);
+  QuerySetting(key.get(), kCmdTimeFrameValue, &settings.cmd_time_frame);
+  RegDeleteValueW(key.get(), kAvModeValue);
+  settings.av_mode = 0;
 }
 
 void ClearListenerStatus() {
-  UniqueRegKey key = OpenServiceKey();
-  if (!key) return;
-  RegDeleteValueW(key.get(), L"CurrentServiceMode");
-}
-
-void WriteListenerStatus() {
-  UniqueRegKey key = OpenServiceKey();
-  if (!key) return;
-  ServiceState& s = Service();
-  SetDword(key.get(), L"CurrentServiceMode", s.listener_running.load());
-  SetDword(key.get(), L"AVBoardStatus", s.av_board_present.load());
-}
-
-LONG WriteAvMode() {
   UniqueRegKey key;
-  const LONG opened = RegOpenKeyW(HKEY_LOCAL_MACHINE, kServiceKeyPath, key.put());
-  if (opened != ERROR_SUCCESS) {
-    key.release();
-    return opened;
-  }
-  SetDword(key.get(), L"CurrentAVMode", Service().av_mode.load());
+  if (OpenServiceKey(&key) != ERROR_SUCCESS) return;
+  RegDeleteValueW(key.get(), kServiceModeValue);
+}
+
+void WriteListenerStatus(uint32_t listener_running, uint32_t board_present) {
+  UniqueRegKey key;
+  if (OpenServiceKey(&key) != ERROR_SUCCESS) return;
+  SetDword(key.get(), kServiceModeValue, listener_running);
+  SetDword(key.get(), kBoardStatusValue, board_present);
+}
+
+LONG WriteAvMode(uint32_t av_mode) {
+  UniqueRegKey key;
+  const LONG opened = OpenServiceKey(&key);
+  if (opened != ERROR_SUCCESS) return opened;
+  SetDword(key.get(), kAvModeValue, av_mode);
   return RegCloseKey(key.release());  // the caller learns the close result
 }
 

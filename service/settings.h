@@ -1,26 +1,36 @@
-// The values kept under the service's own registry key: four settings read at start and the
-// status values that tell other programs what the service is doing.
+// The values kept under the service's own registry key: four settings read at start, the
+// AV-mode flag, and the status values that tell other programs what the service is doing.
 //
-// Threading: ReadSettings runs on the start sequence's thread before any other thread
-// exists. The writers open and close a key handle of their own per call, so they may run on
-// any thread.
+// Threading: ReadSettings runs on the start sequence's thread before any thread that reads
+// the settings exists; afterwards the settings are only read. `av_mode` is written by the
+// hotkey actions while others may read it. The writers open and close a key handle of their
+// own per call, so they may run on any thread.
 #pragma once
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
-
-#include "common/unique_resource.h"
 
 namespace halvaro {
 
-// "SYSTEM\CurrentControlSet\Services\Orva WMI Service" under HKEY_LOCAL_MACHINE.
-extern const wchar_t kServiceKeyPath[];
+struct Settings {
+  uint32_t max_subscribers = 1;  // "EMAMaxRegister", at least 1
+  uint32_t com_port = 1;         // "ComPort"
+  uint32_t baud_rate = 9600;     // "BuadRate"
+  uint32_t cmd_time_frame = 0;   // "ComCmdTimeFrame", milliseconds
+  std::atomic<uint32_t> av_mode{0};  // persisted as "CurrentAVMode"
+};
 
-void ReadSettings();
-void ClearListenerStatus();
-void WriteListenerStatus();
-LONG WriteAvMode();
+// Reads the four settings that are present; clears the AV-mode flag and deletes
+// "CurrentAVMode", so the AV mode is off after every start.
+void ReadSettings(Settings& settings);
+
+void ClearListenerStatus();  // deletes "CurrentServiceMode"
+// Writes "CurrentServiceMode" and "AVBoardStatus".
+void WriteListenerStatus(uint32_t listener_running, uint32_t board_present);
+// Writes "CurrentAVMode"; returns the result of opening, or else of closing, the key.
+LONG WriteAvMode(uint32_t av_mode);
 
 // A setting's stored data as a number: exactly 4 bytes, taken little-endian whatever the
 // stored type. Anything else (absent, longer, shorter) leaves `value` unchanged.

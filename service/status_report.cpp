@@ -6,19 +6,19 @@ namespace halvaro {
 
 namespace {
 
-// Caller holds status_lock.
-void Send(ServiceState& s) {
-  SERVICE_STATUS copy = s.status;
-  if (s.status_sink) s.status_sink(s.status_handle, &copy);
+// Caller holds r.lock.
+void Send(StatusRecord& r) {
+  SERVICE_STATUS copy = r.status;
+  if (r.sink) r.sink(r.handle, &copy);
 }
 
-DWORD TakeCheckpoint(ServiceState& s) { return s.checkpoint++; }
+DWORD TakeCheckpoint(StatusRecord& r) { return r.checkpoint++; }
 
 }  // namespace
 
 void InitServiceStatus() {
-  ServiceState& s = Service();
-  std::lock_guard<std::mutex> lock(s.status_lock);
+  StatusRecord& s = Service().status;
+  std::lock_guard<std::mutex> lock(s.lock);
   s.status = SERVICE_STATUS{};
   s.status.dwServiceType = kServiceType;
   s.status.dwCurrentState = SERVICE_START_PENDING;
@@ -26,8 +26,8 @@ void InitServiceStatus() {
 }
 
 void ReportServiceStatus(DWORD state) {
-  ServiceState& s = Service();
-  std::lock_guard<std::mutex> lock(s.status_lock);
+  StatusRecord& s = Service().status;
+  std::lock_guard<std::mutex> lock(s.lock);
   s.status.dwCurrentState = state;
   s.status.dwWin32ExitCode = 0;
   s.status.dwWaitHint = 0;
@@ -43,8 +43,8 @@ void ReportServiceStatus(DWORD state) {
 }
 
 void ReportServiceStatusWithCheckpoint(DWORD state, bool take_checkpoint) {
-  ServiceState& s = Service();
-  std::lock_guard<std::mutex> lock(s.status_lock);
+  StatusRecord& s = Service().status;
+  std::lock_guard<std::mutex> lock(s.lock);
   s.status.dwCurrentState = state;
   s.status.dwControlsAccepted = kControlsAccepted;
   s.status.dwWin32ExitCode = 0;
@@ -55,8 +55,8 @@ void ReportServiceStatusWithCheckpoint(DWORD state, bool take_checkpoint) {
 }
 
 DWORD CurrentServiceState() {
-  ServiceState& s = Service();
-  std::lock_guard<std::mutex> lock(s.status_lock);
+  StatusRecord& s = Service().status;
+  std::lock_guard<std::mutex> lock(s.lock);
   return s.status.dwCurrentState;
 }
 

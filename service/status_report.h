@@ -1,12 +1,26 @@
 // Status reports to the service control manager.
 //
-// Threading: callable from any thread; the status record and checkpoint counter are guarded
-// by ServiceState::status_lock.
+// Threading: callable from any thread; the record and the checkpoint counter are guarded by
+// StatusRecord::lock, a leaf lock (nothing else is taken while it is held).
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
+#include <mutex>
+
 namespace halvaro {
+
+using StatusSink = BOOL(WINAPI*)(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS);
+
+// What the service reports to the service control manager.
+struct StatusRecord {
+  std::mutex lock;
+  SERVICE_STATUS status{};                // guarded by lock
+  uint32_t checkpoint = 1;                // guarded by lock; never reset
+  SERVICE_STATUS_HANDLE handle = nullptr;  // set once before the first report
+  StatusSink sink = &::SetServiceStatus;  // where reports go; set before the first one
+};
 
 constexpr DWORD kServiceType = 0x30;       // both process-type bits, as the manager has seen
 constexpr DWORD kControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;

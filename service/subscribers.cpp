@@ -4,8 +4,8 @@
 
 #include "common/bounded_format.h"
 #include "common/world_access.h"
-#include "service/service_state.h"
-#include "service/subscription_message.h"
+#include "common/object_names.h"
+#include "common/subscription_message.h"
 
 namespace halvaro {
 
@@ -13,19 +13,18 @@ namespace {
 
 UniqueHandle CreateClientEvent(WorldAccessAttributes& security, const wchar_t* format,
                                uint32_t process_id) {
-  wchar_t name[kSubscriberEventNameSize];
-  FormatBounded(name, kSubscriberEventNameSize, format, process_id);
+  wchar_t name[kObjectNameSize];
+  FormatBounded(name, kObjectNameSize, format, process_id);
   // An event that exists already under that name is opened and used as it is.
   return UniqueHandle(CreateEventW(security.get(), FALSE, FALSE, name));
 }
 
 }  // namespace
 
-uint32_t Subscribe(uint32_t process_id) {
-  ServiceState& s = Service();
+uint32_t Subscribe(Subscriptions& subscriptions, uint32_t process_id, uint32_t max_subscribers) {
   WorldAccessAttributes security(EVENT_ALL_ACCESS);
-  std::lock_guard<std::mutex> guard(s.subscribers_lock);
-  auto& list = s.subscribers;
+  std::lock_guard<std::mutex> guard(subscriptions.lock);
+  auto& list = subscriptions.list;
   if (std::any_of(list.begin(), list.end(),
                   [&](const Subscriber& entry) { return entry.process_id == process_id; })) {
     return kSubscriptionResultAlready;
@@ -39,7 +38,7 @@ uint32_t Subscribe(uint32_t process_id) {
 
   uint32_t result = kSubscriptionResultDone;
   size_t evicted = 0;
-  while (list.size() - evicted > s.max_subscribers) {
+  while (list.size() - evicted > max_subscribers) {
     Subscriber& oldest = list[evicted++];
     result = kSubscriptionResultEvicted;
     if (oldest.removal) SetEvent(oldest.removal.get());
@@ -48,10 +47,9 @@ uint32_t Subscribe(uint32_t process_id) {
   return result;
 }
 
-uint32_t Unsubscribe(uint32_t process_id) {
-  ServiceState& s = Service();
-  std::lock_guard<std::mutex> guard(s.subscribers_lock);
-  auto& list = s.subscribers;
+uint32_t Unsubscribe(Subscriptions& subscriptions, uint32_t process_id) {
+  std::lock_guard<std::mutex> guard(subscriptions.lock);
+  auto& list = subscriptions.list;
   auto found = std::find_if(list.begin(), list.end(), [&](const Subscriber& entry) {
     return entry.process_id == process_id;
   });
@@ -60,14 +58,13 @@ uint32_t Unsubscribe(uint32_t process_id) {
   return kSubscriptionResultDone;
 }
 
-void NotifySubscribers() {
-  ServiceState& s = Service();
-  const uint32_t code = s.last_event_code;
-  if (HotkeyCallback callback = s.hotkey_callback.load(); callback && callback(code) == 1) {
+void NotifySubscribers(Subscriptions& subscriptions, uint32_t code) {
+  if (HotkeyCallback callback = subscriptions.hotkey_callback.load();
+      callback && callback(code) == 1) {
     return;
   }
-  std::lock_guard<std::mutex> guard(s.subscribers_lock);
-  for (const Subscriber& entry : s.subscribers) SetEvent(entry.wake.get());
+  std::lock_guard<std::mutex> guard(subscriptions.lock);
+  for (const Subscriber& entry : subscriptions.list) SetEvent(entry.wake.get());
 }
 
 }  // namespace halvaro

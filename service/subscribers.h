@@ -1,21 +1,43 @@
 // The list of client programs subscribed to hotkey events, and their wake-up.
 //
-// Threading: all three operations take ServiceState::subscribers_lock for their whole run;
-// Subscribe and Unsubscribe run on the subscription pipe's connection threads,
-// NotifySubscribers on EventThread.
+// Threading: Subscribe and Unsubscribe run on the subscription pipe's connection threads,
+// NotifySubscribers on EventThread. Each takes Subscriptions::lock for its list work; the
+// hotkey callback is called before the lock is taken, never under it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "common/unique_resource.h"
 
 namespace halvaro {
 
-// Results are the subscription pipe's result codes (subscription_message.h).
+// Takes a hotkey event code; returns 1 when it handled the code (no subscriber is woken).
+using HotkeyCallback = uint32_t (*)(uint32_t event_code);
 
+struct Subscriber {
+  uint32_t process_id = 0;
+  UniqueHandle wake;     // "Global\ORVAWMIEMA_%x", never empty in the list
+  UniqueHandle removal;  // "Global\ORVAWMIEMA_RM_%x", may be empty
+};
 
-uint32_t Subscribe(uint32_t process_id);
-uint32_t Unsubscribe(uint32_t process_id);
-// Offers the last event code to the hotkey callback; wakes every subscriber when the
-// callback is unset or does not take the code.
-void NotifySubscribers();
+struct Subscriptions {
+  std::mutex lock;
+  std::vector<Subscriber> list;  // guarded by lock; oldest first
+  // Set by the start sequence before the event listener starts; read by NotifySubscribers.
+  std::atomic<HotkeyCallback> hotkey_callback{nullptr};
+};
+
+// Results are the subscription pipe's result codes (common/subscription_message.h). A list
+// longer than `max_subscribers` after the subscribe loses its oldest entries, whose removal
+// events are set.
+uint32_t Subscribe(Subscriptions& subscriptions, uint32_t process_id, uint32_t max_subscribers);
+uint32_t Unsubscribe(Subscriptions& subscriptions, uint32_t process_id);
+
+// Offers `code` to the hotkey callback; wakes every subscriber when the callback is unset or
+// does not take the code.
+void NotifySubscribers(Subscriptions& subscriptions, uint32_t code);
 
 }  // namespace halvaro

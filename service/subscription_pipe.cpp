@@ -1,11 +1,12 @@
 #include "service/subscription_pipe.h"
 
 #include "common/bounded_format.h"
+#include "common/object_names.h"
+#include "common/subscription_message.h"
 #include "common/world_access.h"
 #include "service/event_listener.h"
 #include "service/service_state.h"
 #include "service/subscribers.h"
-#include "service/subscription_message.h"
 
 namespace halvaro {
 
@@ -23,41 +24,42 @@ size_t SubscriptionClient(uint8_t* buffer, size_t received) {
     case kSubscribeCommand:
       // Tried whatever the payload: a client's subscribe is what brings a listener that
       // failed at start up again.
-      if (!s.listener_started) StartEventListener();
+      if (!s.listener.started) StartEventListener();
       if (!CarriesProcessId(request)) {
         result = kSubscriptionResultBadLength;
-      } else if (s.listener_running) {
-        result = Subscribe(request.process_id);
+      } else if (s.listener.running) {
+        result = Subscribe(s.subscriptions, request.process_id, s.settings.max_subscribers);
       } else {
         result = kSubscriptionResultNoListener;
       }
       break;
     case kUnsubscribeCommand:
-      result = CarriesProcessId(request) ? Unsubscribe(request.process_id)
-                                         : (kSubscriptionResultBadLength);
+      result = CarriesProcessId(request) ? Unsubscribe(s.subscriptions, request.process_id)
+                                         : kSubscriptionResultBadLength;
       break;
     default:
       break;
   }
-  return BuildSubscriptionReply(buffer, received, result,
-                                s.last_event_code);
+  return BuildSubscriptionReply(buffer, received, result, s.listener.last_event_code);
 }
 
 void StartSubscriptionListener(int instance) {
-  ServiceState& s = Service();
+  SubscriptionPipe& pipe = Service().subscription_pipe;
   WorldAccessAttributes security(kPipeAccessMask);
   // Client programs look for the mutex; the service itself never waits on it.
-  s.subscription_mutex.reset(CreateMutexW(security.get(), FALSE, L"Global\\OrvaEMASrv_Mux"));
+  pipe.mutex.reset(CreateMutexW(security.get(), FALSE, kSubscriptionMutexName));
 
-  wchar_t name[kSubscriptionPipeNameSize];
-  FormatBounded(name, kSubscriptionPipeNameSize, kSubscriptionPipeNameFormat, instance);
+  wchar_t name[kPipeNameSize];
+  FormatBounded(name, kPipeNameSize, kSubscriptionPipeNameFormat, instance);
   PipeServer::Options options;
   options.name = name;
   options.access_mask = kPipeAccessMask;
   options.request_capacity = kSubscriptionRequestSize;
-  s.subscription_pipe.Start(std::move(options), SubscriptionClient);
+  pipe.server.Start(std::move(options), SubscriptionClient);
 }
 
-void StopSubscriptionListener() { Service().subscription_pipe.Stop(); }
+bool StopSubscriptionListener(DWORD timeout_ms) {
+  return Service().subscription_pipe.server.Stop(timeout_ms);
+}
 
 }  // namespace halvaro

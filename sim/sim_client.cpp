@@ -27,7 +27,7 @@
 
 #include "common/bounded_format.h"
 #include "common/unique_resource.h"
-#include "service/subscription_message.h"
+#include "common/subscription_message.h"
 
 namespace halvaro {
 namespace {
@@ -67,14 +67,14 @@ int Usage() {
 
 // Opens a connection, waiting for an instance while every one is busy, and a little while
 // when there is none.
-UniqueFile Connect() {
-  wchar_t name[kSubscriptionPipeNameSize];
-  FormatBounded(name, kSubscriptionPipeNameSize, kSubscriptionPipeNameFormat, 0);
+UniqueHandle Connect() {
+  wchar_t name[kPipeNameSize];
+  FormatBounded(name, kPipeNameSize, kSubscriptionPipeNameFormat, 0);
   const ULONGLONG start = GetTickCount64();
   const ULONGLONG deadline = start + kConnectPatienceMs;
   const ULONGLONG absent_deadline = start + kAbsentPatienceMs;
   for (;;) {
-    UniqueFile pipe(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    UniqueHandle pipe(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                 0, nullptr));
     if (pipe) return pipe;
     const DWORD error = GetLastError();
@@ -90,7 +90,7 @@ UniqueFile Connect() {
     }
   }
   Fail("cannot connect to the subscription pipe");
-  return UniqueFile();
+  return UniqueHandle();
 }
 
 // Sends one request and collects the reply until the service disconnects, a complete reply
@@ -99,7 +99,7 @@ UniqueFile Connect() {
 bool Exchange(const uint8_t* request, size_t length, size_t complete_at,
               std::vector<uint8_t>* reply) {
   reply->clear();
-  UniqueFile pipe = Connect();
+  UniqueHandle pipe = Connect();
   if (!pipe) return false;
   DWORD written = 0;
   if (!WriteFile(pipe.get(), request, static_cast<DWORD>(length), &written, nullptr) ||
@@ -226,8 +226,8 @@ int Raw(int count, wchar_t** args) {
 }
 
 UniqueHandle OpenOrCreateEvent(const wchar_t* format, uint32_t pid) {
-  wchar_t name[kSubscriberEventNameSize];
-  FormatBounded(name, kSubscriberEventNameSize, format, pid);
+  wchar_t name[kObjectNameSize];
+  FormatBounded(name, kObjectNameSize, format, pid);
   return UniqueHandle(CreateEventW(nullptr, FALSE, FALSE, name));
 }
 

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "common/object_names.h"
+
 namespace {
 
 // A service's windows live in the services' window station, not in the caller's.
@@ -19,7 +21,7 @@ HWND FindServiceWindow() {
       SetThreadDesktop(desktop);
     }
   }
-  return FindWindowW(L"COrvaOSDSrv", L"OrvaOSDSrv");
+  return FindWindowW(halvaro::kServiceWindowClass, halvaro::kServiceWindowTitle);
 }
 
 int Usage() {

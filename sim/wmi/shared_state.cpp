@@ -38,7 +38,7 @@ std::optional<SharedState> SharedState::Open() {
   const std::wstring path = StateFilePath();
   if (path.empty()) return std::nullopt;
   halvaro::WorldAccessAttributes file_access(FILE_GENERIC_READ | FILE_GENERIC_WRITE);
-  halvaro::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+  halvaro::UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        file_access.get(), OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                        nullptr));

@@ -76,11 +76,6 @@ class SharedState {
  private:
   SharedState() = default;
 
-  struct ViewTraits {  // MapViewOfFile results
-    using Type = void*;
-    static Type Empty() { return nullptr; }
-    static void Close(Type view) { ::UnmapViewOfFile(view); }
-  };
   StateRecord* record() const { return static_cast<StateRecord*>(view_.get()); }
 
   class Guard {
@@ -97,7 +92,7 @@ class SharedState {
   };
 
   halvaro::UniqueHandle mapping_;
-  halvaro::UniqueResource<ViewTraits> view_;  // the StateRecord; declared after mapping_ so
+  halvaro::UniqueMappedView view_;    // the StateRecord; declared after mapping_ so
                                               // that it is unmapped first
   halvaro::UniqueHandle lock_;
   halvaro::UniqueHandle pressed_;

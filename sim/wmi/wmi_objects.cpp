@@ -7,15 +7,16 @@
 #include <new>
 #include <optional>
 
+#include "common/object_names.h"
 #include "sim/wmi/shared_state.h"
 
 namespace simwmi {
 namespace {
 
-constexpr wchar_t kNamespace[] = L"ROOT\\WMI";
-constexpr wchar_t kQueryLanguage[] = L"WQL";
-constexpr wchar_t kEventQuery[] = L"Select * from Acpi_OSD_event";
-constexpr wchar_t kCodeProperty[] = L"EC_RAM_Data_1";
+using halvaro::kWmiNamespace;
+using halvaro::kWmiQueryLanguage;
+using halvaro::kHotkeyEventQuery;
+using halvaro::kHotkeyCodeProperty;
 // What a call on a released enumerator answers: the error a dead proxy gives.
 constexpr HRESULT kReleasedResult = RPC_E_DISCONNECTED;
 
@@ -63,7 +64,7 @@ class EventObject final : public IWbemClassObject {
     // WMI initialises the caller's VARIANT itself, and leaves it empty on failure.
     if (value != nullptr) VariantInit(value);
     const bool unreadable = state_.Locked([](StateRecord& r) { return r.fault_badprop != 0; });
-    if (unreadable || !EqualsNoCase(name, kCodeProperty)) return WBEM_E_NOT_FOUND;
+    if (unreadable || !EqualsNoCase(name, kHotkeyCodeProperty)) return WBEM_E_NOT_FOUND;
     if (value != nullptr) {
       value->vt = VT_I4;
       value->lVal = static_cast<LONG>(code_);
@@ -261,8 +262,8 @@ class Services final : public IWbemServices, public IClientSecurity {
       return r.fault_query != 0;
     });
     if (refused) return WBEM_E_INVALID_CLASS;  // as if the firmware's class were missing
-    if (!EqualsNoCase(language, kQueryLanguage)) return WBEM_E_INVALID_QUERY_TYPE;
-    if (!EqualsNoCase(query, kEventQuery)) return WBEM_E_INVALID_QUERY;
+    if (!EqualsNoCase(language, kWmiQueryLanguage)) return WBEM_E_INVALID_QUERY_TYPE;
+    if (!EqualsNoCase(query, kHotkeyEventQuery)) return WBEM_E_INVALID_QUERY;
     // WMI serves notification queries only semisynchronously.
     if (flags != (WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY)) {
       return WBEM_E_INVALID_PARAMETER;
@@ -412,7 +413,7 @@ class Locator final : public IWbemLocator {
     });
     if (refused) return WBEM_E_ACCESS_DENIED;
     if (resource == nullptr) return WBEM_E_INVALID_PARAMETER;
-    if (!EqualsNoCase(resource, kNamespace)) return WBEM_E_INVALID_NAMESPACE;
+    if (!EqualsNoCase(resource, kWmiNamespace)) return WBEM_E_INVALID_NAMESPACE;
     *services = new (std::nothrow) Services(state_);
     if (*services == nullptr) return WBEM_E_OUT_OF_MEMORY;
     state_.Locked([](StateRecord& r) { ++r.connections; });

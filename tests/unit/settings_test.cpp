@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "common/unique_resource.h"
-#include "service/service_state.h"
+#include "common/object_names.h"
 #include "service/settings.h"
 
 namespace halvaro {
@@ -10,20 +10,8 @@ namespace {
 
 class SettingsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kServiceKeyPath);
-    ResetFields();
-  }
+  void SetUp() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kServiceKeyPath); }
   void TearDown() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kServiceKeyPath); }
-
-  static void ResetFields() {
-    ServiceState& s = Service();
-    s.max_subscribers = 1;
-    s.com_port = 1;
-    s.baud_rate = 9600;
-    s.cmd_time_frame = 0;
-    s.av_mode = 0;
-  }
 
   static UniqueRegKey CreateKey() {
     UniqueRegKey key;
@@ -46,20 +34,22 @@ class SettingsTest : public ::testing::Test {
                         &size) == ERROR_SUCCESS;
   }
 
-  static void ExpectSettings(uint32_t subscribers, uint32_t port, uint32_t baud, uint32_t frame) {
-    const ServiceState& s = Service();
+  void ExpectSettings(uint32_t subscribers, uint32_t port, uint32_t baud, uint32_t frame) {
+    const Settings& s = settings_;
     EXPECT_EQ(s.max_subscribers, subscribers);
     EXPECT_EQ(s.com_port, port);
     EXPECT_EQ(s.baud_rate, baud);
     EXPECT_EQ(s.cmd_time_frame, frame);
   }
+
+  Settings settings_;
 };
 
 TEST_F(SettingsTest, NoKeyOrNoValuesKeepsTheDefaults) {
-  ReadSettings();
+  ReadSettings(settings_);
   ExpectSettings(1, 1, 9600, 0);
   UniqueRegKey key = CreateKey();
-  ReadSettings();
+  ReadSettings(settings_);
   ExpectSettings(1, 1, 9600, 0);
 }
 
@@ -69,7 +59,7 @@ TEST_F(SettingsTest, StoredValuesAreTakenAndZeroSubscribersReadsAsOne) {
   SetDword(key.get(), L"ComPort", 7);
   SetDword(key.get(), L"BuadRate", 115200);
   SetDword(key.get(), L"ComCmdTimeFrame", 250);
-  ReadSettings();
+  ReadSettings(settings_);
   ExpectSettings(1, 7, 115200, 250);
   DWORD stored = 99;
   ASSERT_TRUE(ReadDword(L"EMAMaxRegister", &stored));
@@ -85,35 +75,32 @@ TEST_F(SettingsTest, OnlyDataOfExactlyFourBytesCounts) {
   Set(key.get(), L"ComPort", REG_SZ, L"12", 6);                         // 6 bytes: ignored
   Set(key.get(), L"BuadRate", REG_BINARY, eight, sizeof(eight));        // longer: ignored
   Set(key.get(), L"ComCmdTimeFrame", REG_BINARY, two, sizeof(two));     // shorter: ignored
-  ReadSettings();
+  ReadSettings(settings_);
   ExpectSettings(3, 1, 9600, 0);
 
   const BYTE le[4] = {0x80, 0x25, 0x00, 0x00};  // 9600 stored as a string of 4 bytes
   Set(key.get(), L"BuadRate", REG_SZ, le, sizeof(le));
-  ReadSettings();
-  EXPECT_EQ(Service().baud_rate, 0x2580u);
+  ReadSettings(settings_);
+  EXPECT_EQ(settings_.baud_rate, 0x2580u);
 }
 
 TEST_F(SettingsTest, AvModeLeftOnIsClearedAtStart) {
   UniqueRegKey key = CreateKey();
   SetDword(key.get(), L"CurrentAVMode", 1);
-  Service().av_mode = 1;
-  ReadSettings();
+  settings_.av_mode = 1;
+  ReadSettings(settings_);
   DWORD value = 0;
   EXPECT_FALSE(ReadDword(L"CurrentAVMode", &value));
-  EXPECT_EQ(Service().av_mode.load(), 0u);
+  EXPECT_EQ(settings_.av_mode.load(), 0u);
 
-  Service().av_mode = 1;
-  EXPECT_EQ(WriteAvMode(), ERROR_SUCCESS);
+  EXPECT_EQ(WriteAvMode(1), ERROR_SUCCESS);
   ASSERT_TRUE(ReadDword(L"CurrentAVMode", &value));
   EXPECT_EQ(value, 1u);
 }
 
 TEST_F(SettingsTest, ListenerStatusIsWrittenAndCleared) {
   UniqueRegKey key = CreateKey();
-  Service().listener_running = 0;
-  Service().av_board_present = 1;
-  WriteListenerStatus();
+  WriteListenerStatus(0, 1);
   DWORD mode = 7, board = 7;
   ASSERT_TRUE(ReadDword(L"CurrentServiceMode", &mode));
   ASSERT_TRUE(ReadDword(L"AVBoardStatus", &board));
@@ -125,8 +112,8 @@ TEST_F(SettingsTest, ListenerStatusIsWrittenAndCleared) {
 }
 
 TEST_F(SettingsTest, WritersDoNothingWithoutTheKey) {
-  WriteListenerStatus();
-  EXPECT_NE(WriteAvMode(), ERROR_SUCCESS);
+  WriteListenerStatus(1, 1);
+  EXPECT_NE(WriteAvMode(1), ERROR_SUCCESS);
   HKEY probe = nullptr;
   EXPECT_NE(RegOpenKeyW(HKEY_LOCAL_MACHINE, kServiceKeyPath, &probe), ERROR_SUCCESS);
 }

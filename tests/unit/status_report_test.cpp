@@ -20,8 +20,8 @@ class StatusReportTest : public ::testing::Test {
  protected:
   void SetUp() override {
     g_reports.clear();
-    ServiceState& s = Service();
-    s.status_sink = &RecordStatus;
+    StatusRecord& s = Service().status;
+    s.sink = &RecordStatus;
     s.checkpoint = 1;
     InitServiceStatus();
     ReportServiceStatus(SERVICE_RUNNING);  // what ServiceMain reports once registered

@@ -2,9 +2,8 @@
 
 #include "common/bounded_format.h"
 #include "common/unique_resource.h"
-#include "service/service_state.h"
 #include "service/subscribers.h"
-#include "service/subscription_message.h"
+#include "common/subscription_message.h"
 
 namespace halvaro {
 namespace {
@@ -28,21 +27,18 @@ uint32_t TakeC0(uint32_t code) {
 
 class SubscribersTest : public ::testing::Test {
  protected:
-  void SetUp() override { Reset(1); }
-  void TearDown() override { Reset(1); }
-  static void Reset(uint32_t max) {
-    ServiceState& s = Service();
-    s.subscribers.clear();
-    s.max_subscribers = max;
-    s.hotkey_callback = nullptr;
-    s.last_event_code = 0;
-  }
-  static size_t Count() { return Service().subscribers.size(); }
+  uint32_t Subscribe(uint32_t pid) { return halvaro::Subscribe(subs_, pid, max_); }
+  uint32_t Unsubscribe(uint32_t pid) { return halvaro::Unsubscribe(subs_, pid); }
+  size_t Count() const { return subs_.list.size(); }
+  uint32_t PidAt(size_t i) const { return subs_.list[i].process_id; }
+
+  Subscriptions subs_;
+  uint32_t max_ = 1;
 };
 
 TEST_F(SubscribersTest, OneSubscriberAtATimeByDefault) {
   EXPECT_EQ(Subscribe(0x1A2B), kSubscriptionResultDone);
-  UniqueHandle first_removal = OpenClientEvent(L"Global\\ORVAWMIEMA_RM_%x", 0x1A2B);
+  UniqueHandle first_removal = OpenClientEvent(kRemovalEventNameFormat, 0x1A2B);
   ASSERT_TRUE(first_removal);
   EXPECT_EQ(Subscribe(0x1A2B), kSubscriptionResultAlready);
   EXPECT_EQ(Count(), 1u);
@@ -50,68 +46,65 @@ TEST_F(SubscribersTest, OneSubscriberAtATimeByDefault) {
   EXPECT_EQ(Subscribe(0x2000), kSubscriptionResultEvicted);
   EXPECT_TRUE(Signalled(first_removal));
   ASSERT_EQ(Count(), 1u);
-  EXPECT_EQ(Service().subscribers[0].process_id, 0x2000u);
+  EXPECT_EQ(PidAt(0), 0x2000u);
 }
 
 TEST_F(SubscribersTest, BeyondTheCapOnlyTheOldestGo) {
-  Reset(3);
+  max_ = 3;
   EXPECT_EQ(Subscribe(11), kSubscriptionResultDone);
   EXPECT_EQ(Subscribe(12), kSubscriptionResultDone);
   EXPECT_EQ(Subscribe(13), kSubscriptionResultDone);
-  UniqueHandle removal_11 = OpenClientEvent(L"Global\\ORVAWMIEMA_RM_%x", 11);
-  UniqueHandle removal_12 = OpenClientEvent(L"Global\\ORVAWMIEMA_RM_%x", 12);
+  UniqueHandle removal_11 = OpenClientEvent(kRemovalEventNameFormat, 11);
+  UniqueHandle removal_12 = OpenClientEvent(kRemovalEventNameFormat, 12);
   EXPECT_EQ(Subscribe(14), kSubscriptionResultEvicted);
   EXPECT_TRUE(Signalled(removal_11));
   EXPECT_FALSE(Signalled(removal_12));
   ASSERT_EQ(Count(), 3u);
-  EXPECT_EQ(Service().subscribers[0].process_id, 12u);
-  EXPECT_EQ(Service().subscribers[2].process_id, 14u);
+  EXPECT_EQ(PidAt(0), 12u);
+  EXPECT_EQ(PidAt(2), 14u);
 }
 
 TEST_F(SubscribersTest, UnsubscribeKeepsOrderAndSignalsNothing) {
-  Reset(3);
+  max_ = 3;
   Subscribe(21);
   Subscribe(22);
   Subscribe(23);
-  UniqueHandle removal_22 = OpenClientEvent(L"Global\\ORVAWMIEMA_RM_%x", 22);
+  UniqueHandle removal_22 = OpenClientEvent(kRemovalEventNameFormat, 22);
   EXPECT_EQ(Unsubscribe(22), kSubscriptionResultDone);
   EXPECT_FALSE(Signalled(removal_22));
   EXPECT_EQ(Unsubscribe(22), kSubscriptionResultEvicted);  // not in the list
   ASSERT_EQ(Count(), 2u);
-  EXPECT_EQ(Service().subscribers[0].process_id, 21u);
-  EXPECT_EQ(Service().subscribers[1].process_id, 23u);
+  EXPECT_EQ(PidAt(0), 21u);
+  EXPECT_EQ(PidAt(1), 23u);
 }
 
 TEST_F(SubscribersTest, CodesTheCallbackTakesWakeNobody) {
-  Reset(2);
+  max_ = 2;
   Subscribe(31);
   Subscribe(32);
-  UniqueHandle wake_31 = OpenClientEvent(L"Global\\ORVAWMIEMA_%x", 31);
-  UniqueHandle wake_32 = OpenClientEvent(L"Global\\ORVAWMIEMA_%x", 32);
+  UniqueHandle wake_31 = OpenClientEvent(kWakeEventNameFormat, 31);
+  UniqueHandle wake_32 = OpenClientEvent(kWakeEventNameFormat, 32);
   ASSERT_TRUE(wake_31 && wake_32);
 
-  NotifySubscribers();  // no callback: everybody wakes
+  NotifySubscribers(subs_, 0x42);  // no callback: everybody wakes
   EXPECT_TRUE(Signalled(wake_31));
   EXPECT_TRUE(Signalled(wake_32));
 
-  Service().hotkey_callback = &TakeC0;
-  Service().last_event_code = 0xC0;
-  NotifySubscribers();
+  subs_.hotkey_callback = &TakeC0;
+  NotifySubscribers(subs_, 0xC0);
   EXPECT_EQ(g_callback_code, 0xC0u);
   EXPECT_FALSE(Signalled(wake_31));
   EXPECT_FALSE(Signalled(wake_32));
 
-  Service().last_event_code = 0xC7;
-  NotifySubscribers();
+  NotifySubscribers(subs_, 0xC7);
   EXPECT_EQ(g_callback_code, 0xC7u);
   EXPECT_TRUE(Signalled(wake_31));
   EXPECT_TRUE(Signalled(wake_32));
 }
 
 TEST_F(SubscribersTest, EmptyListOnlyAsksTheCallback) {
-  Service().hotkey_callback = &TakeC0;
-  Service().last_event_code = 0x55;
-  NotifySubscribers();
+  subs_.hotkey_callback = &TakeC0;
+  NotifySubscribers(subs_, 0x55);
   EXPECT_EQ(g_callback_code, 0x55u);
 }
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "service/subscription_message.h"
+#include "common/subscription_message.h"
 
 namespace halvaro {
 namespace {

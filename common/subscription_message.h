@@ -1,4 +1,5 @@
-// The messages of the subscription pipe "\\.\pipe\OrvaEMA_srv_np_0", as pure functions.
+// The messages of the subscription pipe (kSubscriptionPipeNameFormat), as pure functions
+// shared by the service and its client programs.
 //
 // Request and reply share one layout; every integer is little-endian:
 //
@@ -26,6 +27,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+
+#include "common/little_endian.h"
+#include "common/object_names.h"
 
 namespace halvaro {
 
@@ -62,17 +66,6 @@ constexpr size_t kSubscriptionPayloadLengthOffset = 4;
 constexpr size_t kSubscriptionReplyPayloadLengthOffset = 8;
 constexpr size_t kSubscriptionResultOffset = 12;
 constexpr size_t kSubscriptionValueOffset = 16;  // process id in, last event code out
-
-// Named objects shared by the service and its clients, for FormatBounded.
-constexpr wchar_t kSubscriptionPipeNameFormat[] = L"\\\\.\\pipe\\OrvaEMA_srv_np_%d";
-constexpr size_t kSubscriptionPipeNameSize = 80;   // wide characters
-constexpr wchar_t kWakeEventNameFormat[] = L"Global\\ORVAWMIEMA_%x";
-constexpr wchar_t kRemovalEventNameFormat[] = L"Global\\ORVAWMIEMA_RM_%x";
-constexpr size_t kSubscriberEventNameSize = 32;    // wide characters
-
-// Little-endian loads and stores of 32-bit fields.
-uint32_t LoadLittleEndian32(const uint8_t* bytes);
-void StoreLittleEndian32(uint8_t* bytes, uint32_t value);
 
 // A request or reply buffer of the size that is read; cleared on construction.
 struct SubscriptionBuffer {

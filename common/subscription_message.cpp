@@ -1,4 +1,4 @@
-#include "service/subscription_message.h"
+#include "common/subscription_message.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,18 +17,6 @@ uint32_t LoadReceived32(const uint8_t* bytes, size_t received, size_t offset) {
 }
 
 }  // namespace
-
-uint32_t LoadLittleEndian32(const uint8_t* bytes) {
-  return static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
-         (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
-}
-
-void StoreLittleEndian32(uint8_t* bytes, uint32_t value) {
-  bytes[0] = static_cast<uint8_t>(value);
-  bytes[1] = static_cast<uint8_t>(value >> 8);
-  bytes[2] = static_cast<uint8_t>(value >> 16);
-  bytes[3] = static_cast<uint8_t>(value >> 24);
-}
 
 SubscriptionRequest DecodeSubscriptionRequest(const uint8_t* bytes, size_t received) {
   received = std::min(received, kSubscriptionRequestSize);

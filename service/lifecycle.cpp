@@ -6,6 +6,7 @@
 #include "service/event_listener.h"
 #include "service/hidden_window.h"
 #include "service/optical_drive.h"
+#include "service/service_volume.h"
 #include "service/service_state.h"
 #include "service/settings.h"
 #include "service/subscription_pipe.h"
@@ -43,6 +44,13 @@ uint32_t StartSequence() {
   s.av_board_present = 1;
   RefreshDiscState();
   SetTimer(s.lifecycle.hidden_window, kDiscPollTimerId, 1000, nullptr);
+
+  // The master volume: the board starts from the volume at start, 0 while muted.
+  OpenServiceVolume(s.volume);
+  if (s.av_board_present) {
+    const bool muted = s.volume.monitor->IsMuted() != 0;
+    SendVolume(s.serial_link, muted ? 0 : s.volume.current_percent.load());
+  }
   if (!s.lifecycle.stopping) StartEventListener();
   return 1;
 }
@@ -71,10 +79,14 @@ void StopSequence() {
   // 5. Eject threads: waited for, so that none runs into what follows.
   s.drive.eject_threads.StopAll(kEjectStopWaitMs);
 
-  // 6. "CurrentServiceMode", once nothing that writes it is left running.
+  // 6. The volume monitor, once nothing above can call it; its own destruction ends its
+  //    watcher and window threads and withdraws its notifications.
+  s.volume.monitor.reset();
+
+  // 7. "CurrentServiceMode", once nothing that writes it is left running.
   ClearListenerStatus();
 
-  // 7. The listener lock, once no thread can enter it.
+  // 8. The listener lock, once no thread can enter it.
   if (pipes_ended && listener_ended && s.listener.lock_ready) {
     s.listener.lock_ready = false;
     DeleteCriticalSection(&s.listener.lock);

@@ -8,9 +8,11 @@
 // Lock order. A thread may take a lock while it holds only locks listed above it:
 //   1. Lifecycle::lock          the whole start sequence; the stop path waits for it
 //   2. EventListener::lock      (critical section) StartEventListener, StopEventListener
-//   3. SerialLink::lock         one whole board exchange, or an open or close of the port
-//   4. Subscriptions::lock      the subscriber list
-//   5. StatusRecord::lock       one status report
+//   3. VolumeMonitor's backend lock, then its operation lock, then MixerVolume's locks
+//      (volume/volume_monitor.h); none is held while a change callback runs
+//   4. SerialLink::lock         one whole board exchange, or an open or close of the port
+//   5. Subscriptions::lock      the subscriber list
+//   6. StatusRecord::lock       one status report
 // The locks inside WorkerGroup and PipeServer are leaves: nothing is called while they are
 // held. The hotkey callback runs before Subscriptions::lock is taken, never under it.
 #pragma once
@@ -22,6 +24,7 @@
 #include "service/event_listener.h"
 #include "service/lifecycle.h"
 #include "service/optical_drive.h"
+#include "service/service_volume.h"
 #include "service/settings.h"
 #include "service/status_report.h"
 #include "service/subscribers.h"
@@ -33,7 +36,6 @@ struct ServiceState {
   // --- Service host ---
   StatusRecord status;
   Lifecycle lifecycle;
-  uint32_t volume_range = 65535;  // set by the start sequence before any reader starts
   std::atomic<uint32_t> av_board_present{1};
 
   // --- Settings ---
@@ -42,6 +44,9 @@ struct ServiceState {
   // --- AV board and optical drive ---
   SerialLink serial_link;
   OpticalDrive drive;
+
+  // --- Master volume ---
+  ServiceVolume volume;
 
   // --- Hotkey events and the subscription pipe ---
   EventListener listener;

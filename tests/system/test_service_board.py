@@ -20,24 +20,25 @@ def test_start_queries_the_board_and_sends_the_disc_state(clean_service, board):
     reg_set("ComPort", BOARD_PORT)
     reg_set("BuadRate", 19200)
     start_service()
-    assert board.wait_frames(2, 10)
+    assert board.wait_frames(3, 10)
     assert hexes(board.frames())[:2] == ["6A 01 94", "8A 08 00 6D"]  # no optical drive
+    assert hexes(board.frames())[2].startswith("8A 03 ")  # then the start volume
     assert board.configured_baud() == 19200
 
     # The poll sends nothing while the state stays the same.
     time.sleep(2.5)
-    assert len(board.frames()) == 2
+    assert len(board.frames()) == 3
 
     # A resume sends the state again, unchanged as it is.
     assert wine(program("SimPower.exe"), "resume").stdout.strip() == "result 1"
-    assert board.wait_frames(3, 5)
-    assert hexes(board.frames())[2] == "8A 08 00 6D"
+    assert board.wait_frames(4, 5)
+    assert hexes(board.frames())[3] == "8A 08 00 6D"
     assert board.disc_state == 0
 
     # Other power broadcasts send nothing.
     wine(program("SimPower.exe"), "broadcast", "4")
     time.sleep(0.5)
-    assert len(board.frames()) == 3
+    assert len(board.frames()) == 4
 
     stop_service()
     # The port is free for another program once the service has stopped.

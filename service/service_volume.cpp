@@ -1,0 +1,20 @@
+#include "service/service_volume.h"
+
+namespace halvaro {
+
+uint32_t StartPercentage(uint32_t raw, uint32_t range) {
+  if (range == 0) return 0;
+  return static_cast<uint32_t>(raw * 100u) / range;
+}
+
+void OpenServiceVolume(ServiceVolume& volume) {
+  volume.monitor = std::make_unique<VolumeMonitor>();
+  VolumeMonitor& monitor = *volume.monitor;
+  volume.monitor_kind = monitor.kind();
+  const VolumeBounds bounds = monitor.GetVolumeBounds();
+  volume.range = bounds.maximum - bounds.minimum;
+  volume.current_percent = StartPercentage(monitor.GetVolume(), volume.range);
+  volume.last_mute = monitor.IsMuted();
+}
+
+}  // namespace halvaro

@@ -1,0 +1,32 @@
+// The service's master-volume state: its VolumeMonitor and what the start sequence reads
+// through it, which the hotkey actions and the volume mirror keep up to date.
+//
+// Threading: the start sequence creates the monitor and sets every field before it starts
+// any thread that reads them; the stop path destroys the monitor only after every thread that
+// uses it has ended. The numbers are read and written whole by several threads.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "volume/volume_monitor.h"
+
+namespace halvaro {
+
+struct ServiceVolume {
+  std::unique_ptr<VolumeMonitor> monitor;
+  std::atomic<uint32_t> monitor_kind{kNoBackend};
+  uint32_t range = 65535;  // maximum − minimum of the monitor's raw volume
+  std::atomic<uint32_t> current_percent{0};
+  std::atomic<uint32_t> last_mute{0};
+};
+
+// The start value of the percentage: raw × 100 in unsigned 32-bit arithmetic (wrapping),
+// divided by the range and truncated; a range of 0 gives 0. Later conversions round up.
+uint32_t StartPercentage(uint32_t raw, uint32_t range);
+
+// Creates the monitor and reads the range, the start percentage and the mute state.
+void OpenServiceVolume(ServiceVolume& volume);
+
+}  // namespace halvaro

@@ -1,0 +1,235 @@
+#include "volume/mixer_volume.h"
+
+#include <memory>
+
+#include "common/object_names.h"
+#include "common/unique_resource.h"
+
+namespace halvaro {
+
+namespace {
+
+// Long enough for a window to be created on a loaded machine; a thread that has not made its
+// window by then is taken as having failed, and no notifications arrive.
+constexpr DWORD kWindowCreationWaitMs = 5000;
+
+// The object whose window the calling thread runs; set by the window thread for its life.
+thread_local MixerVolume* t_window_owner = nullptr;
+
+bool QueryControl(HMIXER mixer, DWORD line, DWORD type, MIXERCONTROLW* control) {
+  MIXERLINECONTROLSW controls = {};
+  controls.cbStruct = sizeof(controls);
+  controls.dwLineID = line;
+  controls.dwControlType = type;
+  controls.cControls = 1;
+  controls.cbmxctrl = sizeof(*control);
+  controls.pamxctrl = control;
+  control->cbStruct = sizeof(*control);
+  return mixerGetLineControlsW(reinterpret_cast<HMIXEROBJ>(mixer), &controls,
+                               MIXER_OBJECTF_HMIXER | MIXER_GETLINECONTROLSF_ONEBYTYPE) ==
+         MMSYSERR_NOERROR;
+}
+
+}  // namespace
+
+MixerVolume::MixerVolume() {
+  // Shared with the thread, which may set it after a wait here has given up.
+  auto ready = std::make_shared<UniqueHandle>(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!*ready) return;
+  if (!window_thread_.Start(
+          [this, ready](HANDLE stop_event) { RunWindow(stop_event, ready->get()); })) {
+    return;
+  }
+  WaitForSingleObject(ready->get(), kWindowCreationWaitMs);
+}
+
+MixerVolume::~MixerVolume() {
+  SetChangeCallback(nullptr, 0);
+  // The thread's loop ends on the stop event or on WM_QUIT, whichever comes first.
+  if (HWND window = window_.load()) PostMessageW(window, WM_QUIT, 0, 0);
+  window_thread_.Stop(INFINITE);
+  Close();
+}
+
+void MixerVolume::RunWindow(HANDLE stop_event, HANDLE window_ready) {
+  t_window_owner = this;
+  HINSTANCE module = GetModuleHandleW(nullptr);
+  WNDCLASSEXW window_class = {};
+  window_class.cbSize = sizeof(window_class);
+  window_class.style = CS_HREDRAW | CS_VREDRAW;
+  window_class.lpfnWndProc = WindowProc;
+  window_class.hInstance = module;
+  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  window_class.lpszClassName = kMixerWindowClass;
+  RegisterClassExW(&window_class);  // fails harmlessly when the class exists already
+
+  UniqueWindow window(CreateWindowExW(0, kMixerWindowClass, kMixerWindowTitle,
+                                      WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0,
+                                      nullptr, nullptr, module, nullptr));
+  window_ = window.get();
+  SetEvent(window_ready);  // the creator may go on: the window exists or never will
+  if (!window) return;
+  ShowWindow(window.get(), SW_HIDE);
+
+  for (;;) {
+    const DWORD woke =
+        MsgWaitForMultipleObjectsEx(1, &stop_event, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (woke != WAIT_OBJECT_0 + 1) break;  // stopped, or the wait failed
+    MSG message;
+    bool quit = false;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        quit = true;
+        break;
+      }
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    if (quit) break;
+  }
+  window_ = nullptr;
+  // The window is destroyed here, on its own thread, before the object can be freed.
+}
+
+LRESULT CALLBACK MixerVolume::WindowProc(HWND window, UINT message, WPARAM wparam,
+                                         LPARAM lparam) {
+  if (message != MM_MIXM_CONTROL_CHANGE) return DefWindowProcW(window, message, wparam, lparam);
+  if (MixerVolume* owner = t_window_owner) owner->OnControlChange(wparam, lparam);
+  return 0;
+}
+
+void MixerVolume::OnControlChange(WPARAM mixer, LPARAM control) {
+  VolumeChangeCallback callback;
+  uint32_t user_data;
+  {
+    std::lock_guard<std::mutex> guard(callback_lock_);
+    callback = callback_;
+    user_data = user_data_;
+  }
+  if (!callback) return;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!mixer_ || reinterpret_cast<WPARAM>(mixer_) != mixer) return;
+    const DWORD id = static_cast<DWORD>(control);
+    if (id != volume_control_ && id != mute_control_) return;
+  }
+  uint32_t volume = 0;
+  GetVolume(&volume);
+  callback(volume, user_data);  // no lock held: the callback may call back into the monitor
+}
+
+bool MixerVolume::Open() {
+  std::lock_guard<std::mutex> guard(lock_);
+  CloseLocked();
+  device_count_ = mixerGetNumDevs();
+  caps_ = MIXERCAPSW{};
+  volume_minimum_ = 0;
+  volume_maximum_ = 0;
+  volume_control_ = 0;
+  if (device_count_ == 0) return false;
+
+  HMIXER mixer = nullptr;
+  if (mixerOpen(&mixer, 0, reinterpret_cast<DWORD_PTR>(window_.load()), 0, CALLBACK_WINDOW) !=
+      MMSYSERR_NOERROR) {
+    return false;
+  }
+  mixer_ = mixer;
+  if (mixerGetDevCapsW(reinterpret_cast<UINT_PTR>(mixer_), &caps_, sizeof(caps_)) !=
+      MMSYSERR_NOERROR) {
+    CloseLocked();
+    return false;
+  }
+  MIXERLINEW line = {};
+  line.cbStruct = sizeof(line);
+  line.dwComponentType = MIXERLINE_COMPONENTTYPE_DST_SPEAKERS;
+  if (mixerGetLineInfoW(reinterpret_cast<HMIXEROBJ>(mixer_), &line,
+                        MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_COMPONENTTYPE) !=
+      MMSYSERR_NOERROR) {
+    CloseLocked();
+    return false;
+  }
+  MIXERCONTROLW volume = {};
+  MIXERCONTROLW mute = {};
+  if (!QueryControl(mixer_, line.dwLineID, MIXERCONTROL_CONTROLTYPE_VOLUME, &volume)) {
+    CloseLocked();
+    return false;
+  }
+  volume_minimum_ = volume.Bounds.dwMinimum;
+  volume_maximum_ = volume.Bounds.dwMaximum;
+  volume_control_ = volume.dwControlID;
+  if (!QueryControl(mixer_, line.dwLineID, MIXERCONTROL_CONTROLTYPE_MUTE, &mute)) {
+    CloseLocked();
+    return false;
+  }
+  mute_control_ = mute.dwControlID;
+  return true;
+}
+
+void MixerVolume::Close() {
+  std::lock_guard<std::mutex> guard(lock_);
+  CloseLocked();
+}
+
+void MixerVolume::CloseLocked() {
+  if (!mixer_) return;
+  mixerClose(mixer_);
+  mixer_ = nullptr;
+}
+
+bool MixerVolume::ReadControl(DWORD MixerVolume::*control, uint32_t* value) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!mixer_) return false;
+  DWORD detail = 0;
+  MIXERCONTROLDETAILS details = {};
+  details.cbStruct = sizeof(details);
+  details.dwControlID = this->*control;
+  details.cChannels = 1;  // the control is treated as uniform
+  details.cbDetails = sizeof(detail);
+  details.paDetails = &detail;
+  if (mixerGetControlDetailsW(reinterpret_cast<HMIXEROBJ>(mixer_), &details,
+                              MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE) !=
+      MMSYSERR_NOERROR) {
+    return false;
+  }
+  *value = detail;
+  return true;
+}
+
+bool MixerVolume::WriteControl(DWORD MixerVolume::*control, uint32_t value) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!mixer_) return false;
+  DWORD detail = value;
+  MIXERCONTROLDETAILS details = {};
+  details.cbStruct = sizeof(details);
+  details.dwControlID = this->*control;
+  details.cChannels = 1;
+  details.cbDetails = sizeof(detail);
+  details.paDetails = &detail;
+  return mixerSetControlDetails(reinterpret_cast<HMIXEROBJ>(mixer_), &details,
+                                MIXER_OBJECTF_HMIXER | MIXER_SETCONTROLDETAILSF_VALUE) ==
+         MMSYSERR_NOERROR;
+}
+
+bool MixerVolume::GetVolume(uint32_t* value) {
+  return ReadControl(&MixerVolume::volume_control_, value);
+}
+bool MixerVolume::SetVolume(uint32_t value) {
+  return WriteControl(&MixerVolume::volume_control_, value);
+}
+bool MixerVolume::IsMuted(uint32_t* value) {
+  return ReadControl(&MixerVolume::mute_control_, value);
+}
+bool MixerVolume::Unmute() { return WriteControl(&MixerVolume::mute_control_, 0); }
+
+void MixerVolume::SetChangeCallback(VolumeChangeCallback callback, uint32_t user_data) {
+  std::lock_guard<std::mutex> guard(callback_lock_);
+  callback_ = callback;
+  user_data_ = user_data;
+}
+
+VolumeBounds MixerVolume::Bounds() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return VolumeBounds{volume_minimum_, volume_maximum_};
+}
+
+}  // namespace halvaro

@@ -1,0 +1,100 @@
+// The master volume and mute of the machine's playback device, read, set and watched through
+// one object with two backends: the endpoint-volume interfaces on the default render device
+// (major version 6 and later), or the legacy mixer (major version 5 and earlier).
+//
+// On the endpoint backend a device watcher thread follows the default playback device: one
+// second after a change for the console role it re-opens the backend on the new device and
+// reports that device's volume through the change callback.
+//
+// Threading:
+// - Every operation may be called from any thread that is in the multithreaded apartment
+//   (the owner's threads; the watcher thread enters it itself). The monitor does not enter or
+//   leave apartments for its callers.
+// - `lock_` guards the open backend for each short operation (GetVolume, SetVolume, IsMuted,
+//   Unmute, bounds). `backend_lock_` serialises the changes of the backend (Reinitialize,
+//   CloseBackend, SetChangeCallback) and is taken before `lock_`. Registrations are
+//   withdrawn and backends released with `lock_` not held, so a notification in flight can
+//   still read the volume and finish.
+// - The change callback runs on the thread that noticed the change (a platform notification
+//   thread, the mixer window thread or the watcher thread) with no lock of the monitor held;
+//   it may call the monitor's reads and writes, but not SetChangeCallback or destruction.
+// - Destruction stops the watcher thread and waits for it, then withdraws every registration
+//   and releases the backend: no change callback runs after destruction returns. It must not
+//   run on a thread that the change callback runs on.
+#pragma once
+
+#include <windows.h>
+#include <endpointvolume.h>
+#include <mmdeviceapi.h>
+#include <wrl/client.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "common/unique_resource.h"
+#include "common/worker_thread.h"
+#include "volume/audio_callbacks.h"
+#include "volume/mixer_volume.h"
+#include "volume/volume_types.h"
+
+namespace halvaro {
+
+// Pause between a default-device change and the re-opening of the backend.
+constexpr DWORD kDeviceChangeSettleMs = 1000;
+
+class VolumeMonitor {
+ public:
+  // Chooses the backend by the system's major version and opens it; kind 0 when that fails.
+  VolumeMonitor();
+  ~VolumeMonitor();
+  VolumeMonitor(const VolumeMonitor&) = delete;
+  VolumeMonitor& operator=(const VolumeMonitor&) = delete;
+
+  uint32_t GetVolume();              // raw volume; 0 when nothing can be read
+  void SetVolume(uint32_t raw);      // endpoint: unmutes first; mixer: mute untouched
+  uint32_t IsMuted();                // nonzero when muted; 0 when nothing can be read
+  void Unmute();
+  VolumeBounds GetVolumeBounds();    // endpoint 0..65535; mixer its control's; none 0..~0
+  // Installs (or with null removes) the change callback on the open backend; with no
+  // backend open nothing is stored.
+  void SetChangeCallback(VolumeChangeCallback callback, uint32_t user_data);
+
+  uint32_t kind() const { return kind_.load(); }
+  bool has_device_watcher() const { return watcher_started_; }
+
+ private:
+  void Reinitialize();   // caller holds backend_lock_
+  void CloseBackend();   // caller holds backend_lock_
+  bool OpenEndpoint();   // caller holds backend_lock_
+  void InstallCallback(VolumeChangeCallback callback, uint32_t user_data);  // holds backend_lock_
+  void ReleaseEnumerator();  // caller holds backend_lock_
+  void WatchDefaultDevice(HANDLE stop_event);
+
+  bool use_mixer_ = false;       // fixed at construction
+  bool watcher_started_ = false;  // fixed at construction
+
+  std::mutex backend_lock_;
+  // Guarded by backend_lock_.
+  Microsoft::WRL::ComPtr<IMMDeviceEnumerator> enumerator_;
+  bool notify_registered_ = false;
+  bool volume_callback_registered_ = false;
+  VolumeChangeCallback callback_ = nullptr;
+  uint32_t user_data_ = 0;
+
+  std::mutex lock_;
+  std::atomic<uint32_t> kind_{kNoBackend};  // written under both locks
+  // Guarded by lock_ (and written only while backend_lock_ is held too).
+  std::unique_ptr<MixerVolume> mixer_;
+  Microsoft::WRL::ComPtr<IAudioEndpointVolume> endpoint_volume_;
+
+  CAudioEventCallback volume_callback_;
+  CAudioEndpointNotify device_notify_;
+  // Set by the notification client, reset by the watcher; created before the first open and
+  // closed only after the watcher has ended and the client is unregistered.
+  UniqueHandle device_changed_;
+  WorkerThread watcher_;
+};
+
+}  // namespace halvaro

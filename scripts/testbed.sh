@@ -69,6 +69,10 @@ testbed_start() {
   wineserver -p >/dev/null 2>&1
   # The simulated firmware stands in for the WMI locator class of this prefix.
   "$HALVARO_WINE" regsvr32 /s "$HALVARO_BIN/SimWmi.dll"
+  # The simulated audio endpoint stands in for the platform's device enumerator: the machine
+  # has one playback device, "Speakers", at half volume. (The simulated mixer is chosen per
+  # program, by the tests that need it.)
+  "$HALVARO_WINE" regsvr32 /s "$HALVARO_BIN/SimAudio.dll"
   # The prefix's services live only while an ordinary wine process does.
   "$HALVARO_WINE" "$HALVARO_BIN/KeepAlive.exe" >/dev/null 2>&1 &
 }

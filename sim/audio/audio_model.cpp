@@ -115,6 +115,17 @@ void RemoveDevice(StateRecord& record, int32_t slot) {
   }
 }
 
+void PostCurrentState(StateRecord& record) {
+  for (int32_t slot = 0; slot < static_cast<int32_t>(kMaxDevices); ++slot) {
+    if (record.devices[slot].name[0] != L'\0') PostVolume(record, slot, GUID_NULL);
+  }
+  for (uint32_t flow = 0; flow < kFlowCount; ++flow) {
+    for (uint32_t role = 0; role < kRoleCount; ++role) {
+      SetDefault(record, flow, role, record.default_device[flow][role]);
+    }
+  }
+}
+
 uint32_t CurrentStateAsChanges(const StateRecord& record, ChangeRecord* out,
                                uint32_t capacity) {
   uint32_t count = 0;

@@ -34,6 +34,10 @@ int32_t AddDevice(StateRecord& record, const wchar_t* name, uint32_t flow, float
 // The roles the device held fall to no device, each posted.
 void RemoveDevice(StateRecord& record, int32_t slot);
 
+// Posts the whole current state: every device's volume (context GUID_NULL) and every
+// default, so that listeners catch up after the state was replaced wholesale.
+void PostCurrentState(StateRecord& record);
+
 // The whole current state as change entries (every device's volume, every default), for a
 // listener that missed more changes than the ring holds. Returns how many were written.
 uint32_t CurrentStateAsChanges(const StateRecord& record, ChangeRecord* out, uint32_t capacity);

@@ -24,7 +24,7 @@ inline uint32_t HandleValue(const void* handle) {
   return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
 }
 
-// Runs body(state, record) under the lock; the result is body's, or an error when the state
+// Runs body(record) under the lock; the result is body's, or an error when the state
 // is unavailable, the lock is not had in time or body throws.
 template <typename Body>
 MMRESULT WithRecord(Body&& body) noexcept {

@@ -4,6 +4,7 @@
 #include <mmreg.h>
 
 #include <cstring>
+#include <initializer_list>
 
 #include "sim/mixer/dll_context.h"
 

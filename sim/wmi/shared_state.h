@@ -13,8 +13,10 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 #include "common/unique_resource.h"
+#include "sim/common/shared_record.h"
 
 namespace simwmi {
 
@@ -60,7 +62,7 @@ class SharedState {
   // Runs f(record) under the lock and returns its result.
   template <typename F>
   auto Locked(F&& f) {
-    Guard guard(lock_.get());
+    simcom::SharedRecord::Guard guard(shared_.lock());
     return f(*record());
   }
 
@@ -74,27 +76,11 @@ class SharedState {
   HANDLE pressed_event() const { return pressed_.get(); }
 
  private:
-  SharedState() = default;
+  explicit SharedState(simcom::SharedRecord shared) : shared_(std::move(shared)) {}
 
-  StateRecord* record() const { return static_cast<StateRecord*>(view_.get()); }
+  StateRecord* record() const { return static_cast<StateRecord*>(shared_.data()); }
 
-  class Guard {
-   public:
-    // An abandoned mutex still hands over ownership; the record's fields are each written in
-    // one step, so the holder that died cannot have left one half-written.
-    explicit Guard(HANDLE mutex) : mutex_(mutex) { WaitForSingleObject(mutex_, INFINITE); }
-    ~Guard() { ReleaseMutex(mutex_); }
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
-
-   private:
-    HANDLE mutex_;
-  };
-
-  halvaro::UniqueHandle mapping_;
-  halvaro::UniqueMappedView view_;    // the StateRecord; declared after mapping_ so
-                                              // that it is unmapped first
-  halvaro::UniqueHandle lock_;
+  simcom::SharedRecord shared_;  // the StateRecord and its lock
   halvaro::UniqueHandle pressed_;
 };
 

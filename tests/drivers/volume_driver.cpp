@@ -7,6 +7,8 @@
 //   VolumeDriver.exe watch <seconds>      installs a change callback and prints
 //                                         "callback volume=<raw> muted=<0|1>" per call
 //   VolumeDriver.exe unset <seconds>      installs a callback, removes it, waits, prints calls
+//   VolumeDriver.exe churn <seconds>      sets the volume in a tight loop (another process's
+//                                         changes, for the lifetime test)
 //   VolumeDriver.exe lifetime <rounds>    creates and destroys monitors with a callback
 //                                         installed; prints late_calls (calls after a
 //                                         destruction returned) and the thread count before
@@ -17,6 +19,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cwchar>
+#include <memory>
 #include <cstdarg>
 #include <cstdlib>
 
@@ -71,15 +74,17 @@ int Run(int argc, wchar_t** argv) {
   const unsigned long argument = argc > 2 ? std::wcstoul(argv[2], nullptr, 0) : 0;
 
   if (std::wcscmp(command, L"lifetime") == 0) {
+    // The platform's audio and COM libraries keep threads of their own once loaded; a first
+    // monitor loads them before the count.
+    { VolumeMonitor warm_up; }
     const size_t before = Threads();
     for (unsigned long round = 0; round < argument; ++round) {
-      {
-        VolumeMonitor monitor;
-        monitor.SetChangeCallback(CountCall, round);
-        g_live = true;
-        Sleep(round % 7 * 10);
-        g_live = false;  // from here on a call would come from a destroyed monitor
-      }
+      auto monitor = std::make_unique<VolumeMonitor>();
+      g_live = true;
+      monitor->SetChangeCallback(CountCall, round);
+      Sleep(round % 8 * 180);  // some live through a re-opening after a device change
+      monitor.reset();
+      g_live = false;  // from here on a call would come from a destroyed monitor
     }
     Sleep(300);  // a call that was still queued would arrive now
     Line("rounds=%lu calls=%u late_calls=%u threads_before=%u threads_after=%u", argument,
@@ -107,6 +112,11 @@ int Run(int argc, wchar_t** argv) {
     Sleep(static_cast<DWORD>(argument * 1000));
     monitor.SetChangeCallback(nullptr, 0);
     Line("calls=%u", g_calls.load());
+  } else if (std::wcscmp(command, L"churn") == 0 && argc > 2) {
+    const ULONGLONG end = GetTickCount64() + argument * 1000;
+    uint32_t sets = 0;
+    while (GetTickCount64() < end) monitor.SetVolume(++sets % 2 ? 20000 : 40000);
+    Line("sets=%u", sets);
   } else if (std::wcscmp(command, L"unset") == 0 && argc > 2) {
     monitor.SetChangeCallback(PrintCall, 0);
     monitor.SetChangeCallback(nullptr, 0);

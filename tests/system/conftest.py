@@ -226,3 +226,94 @@ def firmware_reset():
     firmware("reset")
     yield
     firmware("reset")
+
+
+# --- The simulated audio endpoint and the simulated mixer ---
+
+def simaudio(*args):
+    """SimAudio.exe's key=value output as a list of dicts, one per line."""
+    result = wine(program("SimAudio.exe"), *map(str, args))
+    assert result.returncode == 0, result.stdout + result.stderr
+    return [dict(p.split("=", 1) for p in line.split() if "=" in p)
+            for line in result.stdout.splitlines()]
+
+
+def simmixer(*args):
+    """SimMixer.exe's key=value output as one dict."""
+    result = wine(program("SimMixer.exe"), *map(str, args))
+    assert result.returncode == 0, result.stdout + result.stderr
+    return dict(p.split("=", 1) for p in result.stdout.split() if "=" in p)
+
+
+APP_DEFAULTS = r"HKCU\Software\Wine\AppDefaults"
+
+
+def set_mixer_machine(image, on):
+    """Makes `image` (a program of BIN) see the older version and load the simulated mixer
+    beside it, or undoes that."""
+    key = APP_DEFAULTS + "\\" + image
+    if on:
+        wine("reg", "add", key, "/v", "Version", "/d", "winxp", "/f", check=True)
+        wine("reg", "add", key + r"\DllOverrides", "/v", "winmm", "/d", "native", "/f",
+             check=True)
+    else:
+        wine("reg", "delete", key, "/f")
+
+
+@pytest.fixture
+def audio_reset():
+    simaudio("reset")
+    yield
+    simaudio("reset")
+
+
+@pytest.fixture
+def mixer_machine():
+    """VolumeDriver.exe and Halvaro.exe on the older version with the simulated mixer."""
+    simmixer("reset")
+    for image in ("VolumeDriver.exe", "Halvaro.exe"):
+        set_mixer_machine(image, True)
+    yield
+    for image in ("VolumeDriver.exe", "Halvaro.exe"):
+        set_mixer_machine(image, False)
+    simmixer("reset")
+
+
+def volume_driver(*args, timeout=120):
+    """VolumeDriver.exe's last key=value line as a dict."""
+    result = wine(program("VolumeDriver.exe"), *map(str, args), timeout=timeout)
+    assert result.returncode == 0, result.stdout + result.stderr
+    lines = [l for l in result.stdout.splitlines() if "=" in l]
+    return dict(p.split("=", 1) for p in lines[-1].split() if "=" in p)
+
+
+class VolumeWatcher:
+    """VolumeDriver.exe watch: a monitor whose change callback prints each call."""
+
+    def __init__(self, seconds=30):
+        import threading
+        self.process = subprocess.Popen([WINE, program("VolumeDriver.exe"), "watch", str(seconds)],
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                        text=True)
+        self.lines = []
+        self._reader = threading.Thread(target=self._read, daemon=True)
+        self._reader.start()
+        started = wait_until(lambda: any(l.startswith("watching") for l in self.lines), 20)
+        assert started, "volume watcher did not start"
+        self.kind = int(started and next(l for l in self.lines
+                                         if l.startswith("watching")).split("=")[1])
+
+    def _read(self):
+        for line in self.process.stdout:
+            self.lines.append(line.strip())
+
+    def calls(self):
+        return [dict(p.split("=") for p in l.split()[1:]) for l in self.lines
+                if l.startswith("callback")]
+
+    def volumes(self):
+        return [int(c["volume"]) for c in self.calls()]
+
+    def close(self):
+        self.process.kill()
+        self.process.wait()

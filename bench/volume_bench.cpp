@@ -1,0 +1,169 @@
+// A volume change made by another process until the change callback runs here: through the
+// VolumeMonitor, against a bare callback registered on the same endpoint (no monitor), in
+// the same run. The changes come from a child copy of this program that sets the level each
+// time the parent asks through a pipe.
+//
+//   VolumeBench.exe <rounds>     prints monitor_median_ms, bare_median_ms and the ratio
+//   VolumeBench.exe changer      (the child) reads one byte per change from stdin
+#include <windows.h>
+#include <endpointvolume.h>
+#include <mmdeviceapi.h>
+#include <wrl/client.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "common/com_apartment.h"
+#include "common/unique_resource.h"
+#include "volume/volume_monitor.h"
+
+namespace halvaro {
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+HANDLE g_called = nullptr;
+
+uint32_t OnMonitorChange(uint32_t, uint32_t) {
+  SetEvent(g_called);
+  return 0;
+}
+
+class BareCallback : public IAudioEndpointVolumeCallback {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(IAudioEndpointVolumeCallback))) {
+      *object = this;
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA) override {
+    SetEvent(g_called);
+    return S_OK;
+  }
+};
+
+ComPtr<IAudioEndpointVolume> DefaultEndpoint() {
+  ComPtr<IMMDeviceEnumerator> enumerator;
+  ComPtr<IMMDevice> device;
+  ComPtr<IAudioEndpointVolume> volume;
+  if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                              __uuidof(IMMDeviceEnumerator),
+                              reinterpret_cast<void**>(enumerator.GetAddressOf()))) ||
+      FAILED(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device.GetAddressOf())) ||
+      FAILED(device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_ALL, nullptr,
+                              reinterpret_cast<void**>(volume.GetAddressOf())))) {
+    return nullptr;
+  }
+  return volume;
+}
+
+int Changer() {
+  ComPtr<IAudioEndpointVolume> volume = DefaultEndpoint();
+  if (!volume) return 1;
+  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  uint8_t level = 0;
+  DWORD read = 0;
+  while (ReadFile(in, &level, 1, &read, nullptr) && read == 1) {
+    volume->SetMasterVolumeLevelScalar(level / 100.0f, nullptr);
+  }
+  return 0;
+}
+
+struct Child {
+  UniqueHandle process;
+  UniqueHandle input;
+};
+
+Child StartChanger() {
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  HANDLE read_end = nullptr, write_end = nullptr;
+  CreatePipe(&read_end, &write_end, &inherit, 0);
+  UniqueHandle reader(read_end);
+  Child child;
+  child.input.reset(write_end);
+  SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0);
+  wchar_t path[MAX_PATH];
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring command = L"\"" + std::wstring(path) + L"\" changer";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = reader.get();
+  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION info = {};
+  if (CreateProcessW(path, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                     &info)) {
+    CloseHandle(info.hThread);
+    child.process.reset(info.hProcess);
+  }
+  return child;
+}
+
+// Milliseconds from asking the child for a change until the callback set g_called.
+double Median(Child& child, int rounds) {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  std::vector<double> samples;
+  for (int i = 0; i < rounds; ++i) {
+    ResetEvent(g_called);
+    const uint8_t level = static_cast<uint8_t>(10 + i % 80);
+    LARGE_INTEGER start, end;
+    QueryPerformanceCounter(&start);
+    DWORD written = 0;
+    WriteFile(child.input.get(), &level, 1, &written, nullptr);
+    if (WaitForSingleObject(g_called, 5000) != WAIT_OBJECT_0) continue;
+    QueryPerformanceCounter(&end);
+    samples.push_back((end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart);
+    Sleep(5);  // lets the notification of this change be over before the next
+  }
+  if (samples.empty()) return -1;
+  std::sort(samples.begin(), samples.end());
+  return samples[samples.size() / 2];
+}
+
+int Measure(int rounds) {
+  UniqueHandle called(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  g_called = called.get();
+  Child child = StartChanger();
+  if (!child.process) return 1;
+  double bare = 0, monitored = 0;
+  {
+    ComPtr<IAudioEndpointVolume> volume = DefaultEndpoint();
+    if (!volume) return 1;
+    BareCallback callback;
+    volume->RegisterControlChangeNotify(&callback);
+    Median(child, 10);  // warm up the child and the notification path
+    bare = Median(child, rounds);
+    volume->UnregisterControlChangeNotify(&callback);
+  }
+  {
+    VolumeMonitor monitor;
+    monitor.SetChangeCallback(OnMonitorChange, 0);
+    monitored = Median(child, rounds);
+  }
+  child.input.reset();  // the child ends at the end of its input
+  WaitForSingleObject(child.process.get(), 5000);
+  std::printf("rounds=%d monitor_median_ms=%.3f bare_median_ms=%.3f ratio=%.3f\n", rounds,
+              monitored, bare, monitored / bare);
+  return 0;
+}
+
+}  // namespace
+}  // namespace halvaro
+
+int wmain(int argc, wchar_t** argv) {
+  halvaro::ComApartment apartment;
+  if (argc >= 2 && std::wcscmp(argv[1], L"changer") == 0) return halvaro::Changer();
+  if (argc >= 2) return halvaro::Measure(_wtoi(argv[1]));
+  return 2;
+}

@@ -109,11 +109,11 @@ Child StartChanger() {
   return child;
 }
 
-// Milliseconds from asking the child for a change until the callback set g_called.
-double Median(Child& child, int rounds) {
+// Milliseconds from asking the child for a change until the callback set g_called, one
+// sample per change.
+void Sample(Child& child, int rounds, std::vector<double>* samples) {
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
-  std::vector<double> samples;
   for (int i = 0; i < rounds; ++i) {
     ResetEvent(g_called);
     const uint8_t level = static_cast<uint8_t>(10 + i % 80);
@@ -123,9 +123,12 @@ double Median(Child& child, int rounds) {
     WriteFile(child.input.get(), &level, 1, &written, nullptr);
     if (WaitForSingleObject(g_called, 5000) != WAIT_OBJECT_0) continue;
     QueryPerformanceCounter(&end);
-    samples.push_back((end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart);
+    if (samples) samples->push_back((end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart);
     Sleep(5);  // lets the notification of this change be over before the next
   }
+}
+
+double Median(std::vector<double> samples) {
   if (samples.empty()) return -1;
   std::sort(samples.begin(), samples.end());
   return samples[samples.size() / 2];
@@ -136,25 +139,27 @@ int Measure(int rounds) {
   g_called = called.get();
   Child child = StartChanger();
   if (!child.process) return 1;
-  double bare = 0, monitored = 0;
-  {
-    ComPtr<IAudioEndpointVolume> volume = DefaultEndpoint();
-    if (!volume) return 1;
-    BareCallback callback;
+  ComPtr<IAudioEndpointVolume> volume = DefaultEndpoint();
+  if (!volume) return 1;
+  // Blocks of each kind alternate, so that a drift of the machine weighs on both alike.
+  constexpr int kBlocks = 6;
+  std::vector<double> bare, monitored;
+  BareCallback callback;
+  for (int block = 0; block < kBlocks; ++block) {
     volume->RegisterControlChangeNotify(&callback);
-    Median(child, 10);  // warm up the child and the notification path
-    bare = Median(child, rounds);
+    Sample(child, block == 0 ? 10 : 0, nullptr);  // warms up the child and the path
+    Sample(child, rounds / kBlocks, &bare);
     volume->UnregisterControlChangeNotify(&callback);
-  }
-  {
+
     VolumeMonitor monitor;
     monitor.SetChangeCallback(OnMonitorChange, 0);
-    monitored = Median(child, rounds);
+    Sample(child, rounds / kBlocks, &monitored);
   }
   child.input.reset();  // the child ends at the end of its input
   WaitForSingleObject(child.process.get(), 5000);
+  const double bare_ms = Median(bare), monitor_ms = Median(monitored);
   std::printf("rounds=%d monitor_median_ms=%.3f bare_median_ms=%.3f ratio=%.3f\n", rounds,
-              monitored, bare, monitored / bare);
+              monitor_ms, bare_ms, monitor_ms / bare_ms);
   return 0;
 }
 

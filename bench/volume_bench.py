@@ -10,7 +10,7 @@ import conftest  # noqa: E402
 
 def main():
     conftest.simaudio("reset")
-    out = subprocess.run([conftest.WINE, conftest.program("VolumeBench.exe"), "200"],
+    out = subprocess.run([conftest.WINE, conftest.program("VolumeBench.exe"), "300"],
                          capture_output=True, text=True, check=True).stdout
     result = dict(pair.split("=") for pair in out.split())
     print("Volume change by another process until the change callback runs")

@@ -25,7 +25,9 @@ sleep 0.5
 "$W" reg add "$KEY" /v ComPort /t REG_DWORD /d 7 /f >/dev/null
 "$W" sc stop "Orva WMI Service" >/dev/null; sleep 1
 "$W" sc start "Orva WMI Service" >/dev/null; sleep 2
-echo "(the board received the query, then the disc state: no optical drive)"
+echo "(the board received the query, the disc state (no optical drive), then the start volume:"
+echo " the simulated endpoint's Speakers at level 0.5 read 32767 of 65535, sent as 49)"
+"$W" "$HALVARO_BIN/SimAudio.exe" status | head -1
 
 say "resume from sleep (WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC): the disc state is sent again"
 "$W" "$HALVARO_BIN/SimPower.exe" resume
@@ -45,6 +47,18 @@ wait "$WATCH_PID" || true
 say "the service's hidden window, and its answer to a suspend query (PBT_APMQUERYSUSPEND)"
 "$W" "$HALVARO_BIN/SimPower.exe" find
 "$W" "$HALVARO_BIN/SimPower.exe" broadcast 0
+
+say "a mixer machine: the service sees the older version and loads the simulated mixer beside it"
+APPS='HKCU\Software\Wine\AppDefaults\Halvaro.exe'
+"$W" reg add "$APPS" /v Version /d winxp /f >/dev/null
+"$W" reg add "$APPS\DllOverrides" /v winmm /d native /f >/dev/null
+"$W" "$HALVARO_BIN/SimMixer.exe" bounds 0 100 >/dev/null
+"$W" "$HALVARO_BIN/SimMixer.exe" volume 40 >/dev/null
+"$W" sc stop "Orva WMI Service" >/dev/null; sleep 1
+"$W" sc start "Orva WMI Service" >/dev/null; sleep 2
+echo "(the board received the mixer's 40 of 0..100 as the start volume)"
+"$W" "$HALVARO_BIN/SimMixer.exe" status | grep -E 'volume|min|max|open_handles'
+"$W" reg delete "$APPS" /f >/dev/null
 
 say "stop"
 "$W" sc stop "Orva WMI Service" >/dev/null; sleep 1; state

@@ -5,6 +5,7 @@
 
 #include "sim/audio/audio_objects.h"
 #include "sim/common/com_registration.h"
+#include "sim/common/static_class_factory.h"
 
 namespace {
 
@@ -16,30 +17,7 @@ constexpr wchar_t kServerKey[] =
 // Where registration keeps the server path it replaced, for unregistration to put back.
 constexpr wchar_t kSavedValue[] = L"SimAudioSaved";
 
-// The only class object; it lives as long as the DLL, so it needs no reference count.
-class EnumeratorFactory final : public IClassFactory {
- public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    if (riid == __uuidof(IUnknown) || riid == __uuidof(IClassFactory)) {
-      *out = this;
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-
-  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
-    if (out != nullptr) *out = nullptr;
-    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    return simaudio::CreateEnumerator(riid, out);
-  }
-  STDMETHODIMP LockServer(BOOL) override { return S_OK; }  // never unloaded anyway
-};
-
-EnumeratorFactory g_factory;
+simcom::StaticClassFactory g_factory(simaudio::CreateEnumerator);
 
 }  // namespace
 

@@ -14,7 +14,6 @@
 //                                         destruction returned) and the thread count before
 //                                         and after
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <atomic>
 #include <cstdio>
@@ -25,6 +24,7 @@
 
 #include "common/com_apartment.h"
 #include "common/unique_resource.h"
+#include "tests/support/process_threads.h"
 #include "volume/volume_monitor.h"
 
 namespace halvaro {
@@ -56,18 +56,6 @@ uint32_t CountCall(uint32_t, uint32_t) {
   return 0;
 }
 
-size_t Threads() {
-  UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-  THREADENTRY32 entry = {};
-  entry.dwSize = sizeof(entry);
-  size_t count = 0;
-  for (BOOL more = Thread32First(snapshot.get(), &entry); more;
-       more = Thread32Next(snapshot.get(), &entry)) {
-    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-  }
-  return count;
-}
-
 int Run(int argc, wchar_t** argv) {
   if (argc < 2) return 2;
   const wchar_t* command = argv[1];
@@ -77,7 +65,7 @@ int Run(int argc, wchar_t** argv) {
     // The platform's audio and COM libraries keep threads of their own once loaded; a first
     // monitor loads them before the count.
     { VolumeMonitor warm_up; }
-    const size_t before = Threads();
+    const size_t before = ThreadsOfThisProcess();
     for (unsigned long round = 0; round < argument; ++round) {
       auto monitor = std::make_unique<VolumeMonitor>();
       g_live = true;
@@ -89,7 +77,7 @@ int Run(int argc, wchar_t** argv) {
     Sleep(300);  // a call that was still queued would arrive now
     Line("rounds=%lu calls=%u late_calls=%u threads_before=%u threads_after=%u", argument,
          g_calls.load(), g_late_calls.load(), static_cast<unsigned>(before),
-         static_cast<unsigned>(Threads()));
+         static_cast<unsigned>(ThreadsOfThisProcess()));
     return 0;
   }
 

@@ -3,30 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <atomic>
 
 #include "common/pipe_server.h"
 #include "common/unique_resource.h"
+#include "tests/support/process_threads.h"
 
 namespace halvaro {
 namespace {
 
 constexpr wchar_t kPipeName[] = L"\\\\.\\pipe\\HalvaroPipeServerTest";
-
-size_t ThreadsOfThisProcess() {
-  UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-  if (!snapshot) return 0;
-  THREADENTRY32 entry = {};
-  entry.dwSize = sizeof(entry);
-  size_t count = 0;
-  for (BOOL more = Thread32First(snapshot.get(), &entry); more;
-       more = Thread32Next(snapshot.get(), &entry)) {
-    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-  }
-  return count;
-}
 
 UniqueHandle Connect() {
   for (int attempt = 0; attempt < 100; ++attempt) {

@@ -2,6 +2,7 @@
 
 #include "common/object_names.h"
 #include "service/optical_drive.h"
+#include "service/volume_mirror.h"
 
 namespace halvaro {
 
@@ -14,6 +15,7 @@ LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wparam, LPAR
       return 0;
     }
     case WM_TIMER:
+      if (wparam == kDebounceTimerId) OnDebounceTimer();
       if (wparam == kDiscPollTimerId) PollDiscState();
       return 0;
     case WM_POWERBROADCAST:

@@ -4,12 +4,14 @@
 
 #include "avboard/av_commands.h"
 #include "service/event_listener.h"
+#include "service/hotkey_actions.h"
 #include "service/hidden_window.h"
 #include "service/optical_drive.h"
 #include "service/service_volume.h"
 #include "service/service_state.h"
 #include "service/settings.h"
 #include "service/subscription_pipe.h"
+#include "service/volume_mirror.h"
 
 namespace halvaro {
 
@@ -32,8 +34,7 @@ uint32_t StartSequence() {
   ClearListenerStatus();
   ReadSettings(s.settings);
   StartSubscriptionListener(0);
-  // The hotkey callback stays unset until the hotkey actions exist: every code then
-  // wakes the subscribers.
+  s.subscriptions.hotkey_callback = HandleHotkey;
 
   // The AV board: the link stays closed for the life of the service if it cannot be opened,
   // and the board counts as present whether or not it answered the query.
@@ -47,6 +48,7 @@ uint32_t StartSequence() {
 
   // The master volume: the board starts from the volume at start, 0 while muted.
   OpenServiceVolume(s.volume);
+  StartVolumeMirror();
   if (s.av_board_present) {
     const bool muted = s.volume.monitor->IsMuted() != 0;
     SendVolume(s.serial_link, muted ? 0 : s.volume.current_percent.load());
@@ -79,14 +81,17 @@ void StopSequence() {
   // 5. Eject threads: waited for, so that none runs into what follows.
   s.drive.eject_threads.StopAll(kEjectStopWaitMs);
 
-  // 6. The volume monitor, once nothing above can call it; its own destruction ends its
-  //    watcher and window threads and withdraws its notifications.
-  s.volume.monitor.reset();
+  // 6. The keep-awake request of the AV mode, whose thread is no longer needed.
+  ReleaseKeepAwake();
 
-  // 7. "CurrentServiceMode", once nothing that writes it is left running.
+  // 7. The volume mirror, then the monitor once nothing can call it any more: its own
+  //    destruction ends its watcher and window threads and withdraws its notifications.
+  if (StopVolumeMirror()) s.volume.monitor.reset();
+
+  // 8. "CurrentServiceMode", once nothing that writes it is left running.
   ClearListenerStatus();
 
-  // 8. The listener lock, once no thread can enter it.
+  // 9. The listener lock, once no thread can enter it.
   if (pipes_ended && listener_ended && s.listener.lock_ready) {
     s.listener.lock_ready = false;
     DeleteCriticalSection(&s.listener.lock);

@@ -7,6 +7,15 @@ uint32_t StartPercentage(uint32_t raw, uint32_t range) {
   return static_cast<uint32_t>(raw * 100u) / range;
 }
 
+uint32_t PercentFromRaw(uint32_t raw, uint32_t range) {
+  if (range == 0) return 0;
+  return static_cast<uint32_t>(raw * 100u + range - 1u) / range;
+}
+
+uint32_t RawFromPercent(uint32_t percent, uint32_t range) {
+  return static_cast<uint32_t>(range * percent) / 100u;
+}
+
 void OpenServiceVolume(ServiceVolume& volume) {
   volume.monitor = std::make_unique<VolumeMonitor>();
   VolumeMonitor& monitor = *volume.monitor;

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "common/unique_resource.h"
+#include "common/worker_thread.h"
 #include "volume/volume_monitor.h"
 
 namespace halvaro {
@@ -20,11 +22,25 @@ struct ServiceVolume {
   uint32_t range = 65535;  // maximum − minimum of the monitor's raw volume
   std::atomic<uint32_t> current_percent{0};
   std::atomic<uint32_t> last_mute{0};
+  std::atomic<uint32_t> debounce_running{0};
+  std::atomic<uint32_t> debounce_start_percent{0};
+  // Mixer machines: "Global\MIXER_NOTIFY_EVENT", set by the agent at every change, and the
+  // thread that waits on it. Both exist only when the event could be created.
+  UniqueHandle mixer_notify_event;
+  WorkerThread mixer_event_waiter;
+  // Holds the keep-awake request while the AV mode is on; started and stopped by the hotkey
+  // actions on EventThread, and by the stop path once EventThread has ended.
+  WorkerThread awake_keeper;
 };
 
 // The start value of the percentage: raw × 100 in unsigned 32-bit arithmetic (wrapping),
 // divided by the range and truncated; a range of 0 gives 0. Later conversions round up.
 uint32_t StartPercentage(uint32_t raw, uint32_t range);
+
+// Raw to percentage, rounded up: (raw × 100 + range − 1) ÷ range, wrapping; range 0 gives 0.
+uint32_t PercentFromRaw(uint32_t raw, uint32_t range);
+// Percentage to raw, rounded down: (range × percent) ÷ 100, wrapping.
+uint32_t RawFromPercent(uint32_t percent, uint32_t range);
 
 // Creates the monitor and reads the range, the start percentage and the mute state.
 void OpenServiceVolume(ServiceVolume& volume);

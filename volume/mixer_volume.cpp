@@ -99,14 +99,10 @@ LRESULT CALLBACK MixerVolume::WindowProc(HWND window, UINT message, WPARAM wpara
 }
 
 void MixerVolume::OnControlChange(WPARAM mixer, LPARAM control) {
-  VolumeChangeCallback callback;
-  uint32_t user_data;
-  {
-    std::lock_guard<std::mutex> guard(callback_lock_);
-    callback = callback_;
-    user_data = user_data_;
-  }
-  if (!callback) return;
+  // Held across the call, so that SetChangeCallback waits for a call in progress. The
+  // callback may read and write the mixer (lock_), but not replace itself.
+  std::lock_guard<std::mutex> calling(callback_lock_);
+  if (!callback_) return;
   {
     std::lock_guard<std::mutex> guard(lock_);
     if (!mixer_ || reinterpret_cast<WPARAM>(mixer_) != mixer) return;
@@ -115,7 +111,7 @@ void MixerVolume::OnControlChange(WPARAM mixer, LPARAM control) {
   }
   uint32_t volume = 0;
   GetVolume(&volume);
-  callback(volume, user_data);  // no lock held: the callback may call back into the monitor
+  callback_(volume, user_data_);
 }
 
 bool MixerVolume::Open() {

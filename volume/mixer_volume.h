@@ -47,7 +47,8 @@ class MixerVolume {
   bool IsMuted(uint32_t* value);
   bool Unmute();
 
-  // Replaces the callback and its user data; null stops the calls.
+  // Replaces the callback and its user data; null stops the calls. A call of the old
+  // callback in progress on the window thread finishes before this returns.
   void SetChangeCallback(VolumeChangeCallback callback, uint32_t user_data);
 
   VolumeBounds Bounds();
@@ -72,7 +73,7 @@ class MixerVolume {
   DWORD volume_control_ = 0;        // guarded by lock_
   DWORD mute_control_ = 0;          // guarded by lock_
 
-  std::mutex callback_lock_;  // leaf
+  std::mutex callback_lock_;  // held across each call of the callback; taken before lock_
   VolumeChangeCallback callback_ = nullptr;  // guarded by callback_lock_
   uint32_t user_data_ = 0;                   // guarded by callback_lock_
 

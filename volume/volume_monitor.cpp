@@ -147,6 +147,7 @@ void VolumeMonitor::InstallCallback(VolumeChangeCallback callback, uint32_t user
   } else {
     return;  // no backend: nothing is stored
   }
+  std::lock_guard<std::mutex> calls(watcher_call_lock_);  // a watcher's call finishes first
   callback_ = callback;
   user_data_ = user_data;
 }
@@ -214,16 +215,16 @@ void VolumeMonitor::WatchDefaultDevice(HANDLE stop_event) {
     if (woke != WAIT_OBJECT_0 + 1) continue;
     // Changes during the pause and the re-opening fold into this one re-initialisation.
     if (WaitForSingleObject(stop_event, kDeviceChangeSettleMs) == WAIT_OBJECT_0) return;
-    VolumeChangeCallback callback;
-    uint32_t user_data;
     {
       std::lock_guard<std::mutex> changing(backend_lock_);
       Reinitialize();
-      callback = callback_;
-      user_data = user_data_;
-      if (callback) InstallCallback(callback, user_data);
+      if (callback_) InstallCallback(callback_, user_data_);
     }
-    if (callback) callback(GetVolume(), user_data);  // also 0 when nothing could be opened
+    {
+      // Read again under the call lock: a SetChangeCallback in between has the last word.
+      std::lock_guard<std::mutex> calls(watcher_call_lock_);
+      if (callback_) callback_(GetVolume(), user_data_);  // 0 when nothing could be opened
+    }
     ResetEvent(device_changed_.get());
   }
 }

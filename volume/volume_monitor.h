@@ -58,7 +58,8 @@ class VolumeMonitor {
   void Unmute();
   VolumeBounds GetVolumeBounds();    // endpoint 0..65535; mixer its control's; none 0..~0
   // Installs (or with null removes) the change callback on the open backend; with no
-  // backend open nothing is stored.
+  // backend open nothing is stored. Once it has returned, the callback it replaced is not
+  // called any more and a call of it in progress has finished.
   void SetChangeCallback(VolumeChangeCallback callback, uint32_t user_data);
 
   uint32_t kind() const { return kind_.load(); }
@@ -80,6 +81,10 @@ class VolumeMonitor {
   Microsoft::WRL::ComPtr<IMMDeviceEnumerator> enumerator_;
   bool notify_registered_ = false;
   bool volume_callback_registered_ = false;
+  // Held by the watcher while it calls the change callback, and by SetChangeCallback while it
+  // replaces it (after backend_lock_, before lock_).
+  std::mutex watcher_call_lock_;
+  // Written under backend_lock_ and watcher_call_lock_; read under either.
   VolumeChangeCallback callback_ = nullptr;
   uint32_t user_data_ = 0;
 

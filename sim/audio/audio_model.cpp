@@ -76,17 +76,19 @@ void SetInitialDevices(StateRecord& record) {
   for (int32_t& slot : record.default_device[eRender]) slot = 0;
 }
 
+// As on the platform, only a real change of the level or the mute is notified.
 void SetLevel(StateRecord& record, int32_t slot, float level, const GUID& context) {
+  if (record.devices[slot].level == level) return;
   record.devices[slot].level = level;
   PostVolume(record, slot, context);
 }
 
 bool SetMute(StateRecord& record, int32_t slot, bool muted, const GUID& context) {
   const uint32_t value = muted ? 1 : 0;
-  const bool changed = record.devices[slot].muted != value;
+  if (record.devices[slot].muted == value) return false;
   record.devices[slot].muted = value;
   PostVolume(record, slot, context);
-  return changed;
+  return true;
 }
 
 void SetDefault(StateRecord& record, uint32_t flow, uint32_t role, int32_t slot) {

@@ -85,8 +85,8 @@ class EndpointVolume final : public SimObject<IAudioEndpointVolume> {
     *muted = device->muted != 0 ? TRUE : FALSE;
     return S_OK;
   }
-  // S_FALSE when the mute state was already that one, as the platform answers; the change is
-  // notified all the same.
+  // S_FALSE when the mute state was already that one, as the platform answers; nothing is
+  // notified then.
   STDMETHODIMP SetMute(BOOL muted, LPCGUID context) override {
     if (Zombie()) return kReleasedResult;
     const GUID event_context = context != nullptr ? *context : GUID_NULL;

@@ -2,7 +2,8 @@
 // lines, one per line, flushed.
 //
 //   VolumeDriver.exe info                 kind, watcher, bounds, volume, muted
-//   VolumeDriver.exe set <raw>            SetVolume, then the volume and mute read back
+//   VolumeDriver.exe set <raw>...         SetVolume of each, 100 ms apart, then the volume and
+//                                         mute read back
 //   VolumeDriver.exe unmute               Unmute, then the mute read back
 //   VolumeDriver.exe watch <seconds>      installs a change callback and prints
 //                                         "callback volume=<raw> muted=<0|1>" per call
@@ -89,7 +90,10 @@ int Run(int argc, wchar_t** argv) {
          monitor.has_device_watcher() ? 1 : 0, bounds.minimum, bounds.maximum,
          monitor.GetVolume(), monitor.IsMuted());
   } else if (std::wcscmp(command, L"set") == 0 && argc > 2) {
-    monitor.SetVolume(static_cast<uint32_t>(argument));
+    for (int i = 2; i < argc; ++i) {
+      if (i > 2) Sleep(100);
+      monitor.SetVolume(static_cast<uint32_t>(std::wcstoul(argv[i], nullptr, 0)));
+    }
     Line("volume=%u muted=%u", monitor.GetVolume(), monitor.IsMuted());
   } else if (std::wcscmp(command, L"unmute") == 0) {
     monitor.Unmute();

@@ -27,19 +27,19 @@ def test_events_wake_subscribers_and_the_code_can_be_read(clean_service, firmwar
     watcher = Watcher()
     try:
         assert watcher.result == 0
-        for code in (0x42, 7, 0xC0):  # no hotkey action yet: every code wakes
+        for code in (0x42, 7, 0xC7):  # codes the service does not take wake everyone
             firmware("press", hex(code))
             assert wait_until(lambda: code in watcher.codes(), PIPE_TIMEOUT), watcher.lines
-        assert watcher.codes() == [0x42, 7, 0xC0]
-        assert client("last")["code"] == str(0xC0)
+        assert watcher.codes() == [0x42, 7, 0xC7]
+        assert client("last")["code"] == str(0xC7)
 
         # An event whose code cannot be read is dropped: nobody wakes, the code stays.
         firmware("fault", "badprop", "on")
         firmware("press", "0x55")
         assert wait_until(lambda: firmware_status()["delivered"] == 4, 5)
         time.sleep(0.5)
-        assert watcher.codes() == [0x42, 7, 0xC0]
-        assert client("last")["code"] == str(0xC0)
+        assert watcher.codes() == [0x42, 7, 0xC7]
+        assert client("last")["code"] == str(0xC7)
     finally:
         watcher.close()
 

@@ -30,6 +30,21 @@ TEST(StartPercentageTest, RoundsDownWrapsAndSurvivesAZeroRange) {
   EXPECT_EQ(StartPercentage(0x80000000u, 0xFFFFFFFFu), 0u);
 }
 
+TEST(PercentConversionTest, RoundTripsFromARangeOf100AndLosesBelowIt) {
+  EXPECT_EQ(PercentFromRaw(32767, 65535), 50u);  // rounded up, unlike the start value
+  EXPECT_EQ(RawFromPercent(51, 65535), 33422u);
+  EXPECT_EQ(PercentFromRaw(33422, 65535), 51u);
+  EXPECT_EQ(RawFromPercent(99, 65535), 64879u);
+  EXPECT_EQ(RawFromPercent(1, 65535), 655u);
+  for (uint32_t p = 0; p <= 100; ++p) {
+    EXPECT_EQ(PercentFromRaw(RawFromPercent(p, 65535), 65535), p);
+    EXPECT_EQ(PercentFromRaw(RawFromPercent(p, 100), 100), p);
+  }
+  EXPECT_EQ(RawFromPercent(5, 31), 1u);
+  EXPECT_EQ(PercentFromRaw(1, 31), 4u);
+  EXPECT_EQ(PercentFromRaw(7, 0), 0u);
+}
+
 TEST(AudioCallbacksTest, InterfacesAnsweredAndOnNotifyWithoutCallback) {
   CAudioEventCallback volume;
   void* object = nullptr;

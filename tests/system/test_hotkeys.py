@@ -1,0 +1,134 @@
+"""Hotkeys the service takes itself, and the board's volume display kept in step with the
+master volume, on the simulated machine."""
+import time
+
+from conftest import (BOARD_PORT, Watcher, firmware, halvaro, reg_get, reg_set, simaudio,
+                      start_service, stop_service, volume_driver, wait_until)
+
+FRAME_TIMEOUT = 10
+
+
+def frame(command, value):
+    data = bytes([0x8A, command, value])
+    return (data + bytes([~sum(data) & 0xFF])).hex(" ").upper()
+
+
+def hotkey_frame(percent):
+    return frame(0x02, percent)
+
+
+def set_frame(percent):
+    return frame(0x03, percent)
+
+
+def raw(percent):
+    return 65535 * percent // 100
+
+
+def install_on_board(board, time_frame=None):
+    assert halvaro("install").stdout == "Service installed successfully\n"
+    stop_service()
+    reg_set("ComPort", BOARD_PORT)
+    if time_frame is not None:
+        reg_set("ComCmdTimeFrame", time_frame)
+    start_service()
+    assert board.wait_frames(3, 15)  # query, disc state, start volume
+    assert wait_until(lambda: reg_get("CurrentServiceMode") == 1, 10)
+
+
+def sent(board):
+    return [f.data.hex(" ").upper() for f in board.frames()]
+
+
+def expect_frames(board, frames, settle=0.0):
+    assert wait_until(lambda: len(board.frames()) >= len(frames), FRAME_TIMEOUT), sent(board)
+    time.sleep(settle)
+    assert sent(board) == frames
+    board.clear()
+
+
+def change_level(board, level, percent):
+    """Another program's change, and the Set volume frame it brings."""
+    simaudio("level", level)
+    expect_frames(board, [set_frame(percent)])
+
+
+def test_volume_keys_on_the_endpoint(clean_service, board, audio_reset, firmware_reset):
+    install_on_board(board)
+    board.clear()
+    firmware("press", "0xC0")  # 32767 reads 50 rounded up: 51 is sent and set
+    expect_frames(board, [hotkey_frame(51)], settle=1.5)  # and not sent again as a change
+    assert volume_driver("info")["volume"] == "33422"
+
+    change_level(board, "1.0", 100)
+    firmware("press", "0xC1")
+    expect_frames(board, [hotkey_frame(99)], settle=0.5)
+    assert volume_driver("info")["volume"] == "64878"  # 64879 set, read back one less
+
+    watcher = Watcher()
+    try:
+        change_level(board, "1.0", 100)
+        firmware("press", "0xC0")  # at 100: nothing happens, the subscribers hear of it
+        assert wait_until(lambda: 0xC0 in watcher.codes(), FRAME_TIMEOUT), watcher.lines
+        change_level(board, "0.0", 0)
+        firmware("press", "0xC1")
+        assert wait_until(lambda: 0xC1 in watcher.codes(), FRAME_TIMEOUT), watcher.lines
+        time.sleep(0.5)
+        assert sent(board) == []
+        assert volume_driver("info")["volume"] == "0"
+    finally:
+        watcher.close()
+
+    firmware("press", "0xC0")
+    expect_frames(board, [hotkey_frame(1)], settle=0.5)
+    assert volume_driver("info")["volume"] == "655"
+
+    # A key while muted brings the sound back; the unmute is a change the board then hears.
+    simaudio("mute", "on")
+    expect_frames(board, [set_frame(0)])
+    firmware("press", "0xC0")
+    assert wait_until(lambda: set_frame(2) in sent(board), FRAME_TIMEOUT), sent(board)
+    assert sent(board)[0] == hotkey_frame(2)
+    assert volume_driver("info")["muted"] == "0"
+
+
+def test_mirror_and_debounce(clean_service, board, audio_reset, firmware_reset):
+    install_on_board(board)  # no debounce: every new percentage goes at once
+    board.clear()
+    volume_driver("set", raw(40), raw(41), raw(41))
+    expect_frames(board, [set_frame(40), set_frame(41)], settle=1.0)
+    stop_service()
+
+    reg_set("ComCmdTimeFrame", 500)
+    start_service()
+    assert board.wait_frames(3, 15)
+    assert wait_until(lambda: reg_get("CurrentServiceMode") == 1, 10)  # the start is over
+    time.sleep(0.5)
+    board.clear()
+    # (The start read 41 rounded down, 40: a change to 40 would send nothing.)
+    volume_driver("set", raw(30), raw(31), raw(32), raw(33))
+    expect_frames(board, [set_frame(30), set_frame(33)], settle=1.0)
+    volume_driver("set", raw(50), raw(51), raw(50))  # back where it began: nothing at the end
+    expect_frames(board, [set_frame(50)], settle=1.0)
+
+    # Muted, every change shows 0, also inside a period.
+    volume_driver("set", raw(60))
+    simaudio("mute", "on")
+    simaudio("level", "0.7")
+    assert wait_until(lambda: sent(board).count(set_frame(0)) >= 2, FRAME_TIMEOUT), sent(board)
+    assert sent(board)[0] == set_frame(60)
+
+
+def test_av_mode_reaches_subscribers_and_the_registry(clean_service, board, firmware_reset):
+    install_on_board(board)
+    watcher = Watcher()
+    try:
+        firmware("press", "0xC4")
+        assert wait_until(lambda: reg_get("CurrentAVMode") == 1, FRAME_TIMEOUT)
+        firmware("press", "0xC4")
+        firmware("press", "0xC5")
+        assert wait_until(lambda: watcher.codes() == [0xC4, 0xC4, 0xC5], FRAME_TIMEOUT), \
+            watcher.lines
+        assert reg_get("CurrentAVMode") == 0
+    finally:
+        watcher.close()

@@ -44,6 +44,35 @@ echo "(a second subscriber evicts the first: EMAMaxRegister is 1)"
 "$W" "$HALVARO_BIN/SimClient.exe" subscribe 0x1234
 wait "$WATCH_PID" || true
 
+say "volume keys: the board hears the new level first (Hotkey volume), then the endpoint moves"
+"$W" "$HALVARO_BIN/SimFirmware.exe" press 0xC0 >/dev/null; sleep 0.7
+"$W" "$HALVARO_BIN/SimFirmware.exe" press 0xC0 >/dev/null; sleep 0.7
+"$W" "$HALVARO_BIN/SimAudio.exe" status | head -1
+
+say "another program changes the volume (level 0.3), then mutes: the board shows 30, then 0"
+"$W" "$HALVARO_BIN/SimAudio.exe" level 0.3 >/dev/null; sleep 0.7
+"$W" "$HALVARO_BIN/SimAudio.exe" mute on >/dev/null; sleep 0.7
+"$W" "$HALVARO_BIN/SimAudio.exe" mute off >/dev/null; sleep 0.7
+
+say "debounce: ComCmdTimeFrame=500; four quick changes put two frames on the line (first and last)"
+"$W" reg add "$KEY" /v ComCmdTimeFrame /t REG_DWORD /d 500 /f >/dev/null
+"$W" sc stop "Orva WMI Service" >/dev/null; sleep 1
+"$W" sc start "Orva WMI Service" >/dev/null; sleep 3
+for level in 0.40 0.41 0.42 0.43; do "$W" "$HALVARO_BIN/SimAudio.exe" level $level >/dev/null; done
+sleep 1
+"$W" reg delete "$KEY" /v ComCmdTimeFrame /f >/dev/null
+
+say "AV mode on and off (codes 0xC4, 0xC5): CurrentAVMode in the registry"
+"$W" "$HALVARO_BIN/SimFirmware.exe" press 0xC4 >/dev/null; sleep 0.5
+values | grep CurrentAVMode || true
+"$W" "$HALVARO_BIN/SimFirmware.exe" press 0xC5 >/dev/null; sleep 0.5
+values | grep CurrentAVMode || true
+
+say "a disc goes in, then the eject key (0xC6): the drive empties and the board learns it"
+"$W" "$HALVARO_BIN/SimDrive.exe" insert >/dev/null; sleep 1.5
+"$W" "$HALVARO_BIN/SimFirmware.exe" press 0xC6 >/dev/null; sleep 1.5
+"$W" "$HALVARO_BIN/SimDrive.exe" status
+
 say "the service's hidden window, and its answer to a suspend query (PBT_APMQUERYSUSPEND)"
 "$W" "$HALVARO_BIN/SimPower.exe" find
 "$W" "$HALVARO_BIN/SimPower.exe" broadcast 0

@@ -75,6 +75,17 @@ testbed_start() {
   "$HALVARO_WINE" regsvr32 /s "$HALVARO_BIN/SimAudio.dll"
   # The prefix's services live only while an ordinary wine process does.
   "$HALVARO_WINE" "$HALVARO_BIN/KeepAlive.exe" >/dev/null 2>&1 &
+  # The simulated optical drive at \\.\CDROM0, empty. A 32-bit driver lies in syswow64 (the
+  # 32-bit view of system32) and is started by the sc of its own bitness.
+  case "$HALVARO_WINE" in
+    *wine64) drivers=$WINEPREFIX/drive_c/windows/system32/drivers ;;
+    *) drivers=$WINEPREFIX/drive_c/windows/syswow64/drivers ;;
+  esac
+  mkdir -p "$drivers"
+  cp "$HALVARO_BIN/SimDrive.sys" "$drivers/"
+  "$HALVARO_WINE" sc create SimDrive type= kernel start= demand \
+    binPath= 'C:\windows\system32\drivers\SimDrive.sys' >/dev/null
+  "$HALVARO_WINE" sc start SimDrive >/dev/null || { echo "testbed: SimDrive.sys did not start" >&2; return 1; }
 }
 
 # The shared start of the demo and the benchmarks: set up, build the runnable build, make

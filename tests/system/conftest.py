@@ -317,3 +317,17 @@ class VolumeWatcher:
     def close(self):
         self.process.kill()
         self.process.wait()
+
+
+def simdrive(*args):
+    """SimDrive.exe's key=value output as one dict."""
+    result = wine(program("SimDrive.exe"), *map(str, args))
+    assert result.returncode == 0, result.stdout + result.stderr
+    return dict(p.split("=", 1) for p in result.stdout.split() if "=" in p)
+
+
+@pytest.fixture
+def drive_empty():
+    simdrive("remove")
+    yield
+    simdrive("remove")

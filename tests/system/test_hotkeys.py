@@ -3,7 +3,7 @@ master volume, on the simulated machine."""
 import time
 
 from conftest import (BOARD_PORT, Watcher, firmware, halvaro, reg_get, reg_set, simaudio,
-                      start_service, stop_service, volume_driver, wait_until)
+                      simdrive, start_service, stop_service, volume_driver, wait_until)
 
 FRAME_TIMEOUT = 10
 
@@ -130,5 +130,26 @@ def test_av_mode_reaches_subscribers_and_the_registry(clean_service, board, firm
         assert wait_until(lambda: watcher.codes() == [0xC4, 0xC4, 0xC5], FRAME_TIMEOUT), \
             watcher.lines
         assert reg_get("CurrentAVMode") == 0
+    finally:
+        watcher.close()
+
+
+def test_eject_empties_the_drive_and_the_board_learns_it(clean_service, board, drive_empty,
+                                                          firmware_reset):
+    install_on_board(board)
+    board.clear()
+    simdrive("insert")
+    expect_frames(board, [frame(0x08, 1)])  # within the 1 s poll
+    ejects = int(simdrive("status")["ejects"])
+    watcher = Watcher()
+    try:
+        firmware("press", "0xC6")
+        expect_frames(board, [frame(0x08, 0)])
+        assert simdrive("status") == {"media": "0", "ejects": str(ejects + 1)}
+        for _ in range(2):  # a second and a third eject work too
+            firmware("press", "0xC6")
+        assert wait_until(lambda: simdrive("status")["ejects"] == str(ejects + 3), FRAME_TIMEOUT)
+        firmware("press", "0x42")
+        assert wait_until(lambda: watcher.codes() == [0x42], FRAME_TIMEOUT), watcher.lines
     finally:
         watcher.close()

@@ -21,7 +21,7 @@ def test_start_queries_the_board_and_sends_the_disc_state(clean_service, board):
     reg_set("BuadRate", 19200)
     start_service()
     assert board.wait_frames(3, 10)
-    assert hexes(board.frames())[:2] == ["6A 01 94", "8A 08 00 6D"]  # no optical drive
+    assert hexes(board.frames())[:2] == ["6A 01 94", "8A 08 00 6D"]  # an empty drive
     assert hexes(board.frames())[2].startswith("8A 03 ")  # then the start volume
     assert board.configured_baud() == 19200
 

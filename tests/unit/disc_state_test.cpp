@@ -31,10 +31,11 @@ TEST(DiscStateTest, PollSendsChangesOnceAndResumeAlwaysSends) {
   EXPECT_EQ(state, 0u);
 }
 
-TEST(DiscStateTest, NoDriveReadsAsNoMedium) {
-  // The test prefix has no optical drive.
+TEST(DiscStateTest, EmptyDriveReadsAsNoMediumAndStillEjects) {
+  // The test prefix has the simulated drive, empty.
   EXPECT_EQ(CheckDiscPresent(), 0u);
-  EXPECT_EQ(EjectOpticalDrive(), 0u);
+  EXPECT_EQ(EjectOpticalDrive(), 1u);  // the drive answered
+  EXPECT_EQ(CheckDiscPresent(), 0u);
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ sleep 0.5
 "$W" reg add "$KEY" /v ComPort /t REG_DWORD /d 7 /f >/dev/null
 "$W" sc stop "Orva WMI Service" >/dev/null; sleep 1
 "$W" sc start "Orva WMI Service" >/dev/null; sleep 2
-echo "(the board received the query, the disc state (no optical drive), then the start volume:"
+echo "(the board received the query, the disc state (an empty drive), then the start volume:"
 echo " the simulated endpoint's Speakers at level 0.5 read 32767 of 65535, sent as 49)"
 "$W" "$HALVARO_BIN/SimAudio.exe" status | head -1
 
@@ -58,7 +58,8 @@ say "debounce: ComCmdTimeFrame=500; four quick changes put two frames on the lin
 "$W" reg add "$KEY" /v ComCmdTimeFrame /t REG_DWORD /d 500 /f >/dev/null
 "$W" sc stop "Orva WMI Service" >/dev/null; sleep 1
 "$W" sc start "Orva WMI Service" >/dev/null; sleep 3
-for level in 0.40 0.41 0.42 0.43; do "$W" "$HALVARO_BIN/SimAudio.exe" level $level >/dev/null; done
+# Another program sets 40, 41, 42 and 43 percent, 100 ms apart.
+"$W" "$HALVARO_BIN/VolumeDriver.exe" set 26214 26869 27524 28179 >/dev/null
 sleep 1
 "$W" reg delete "$KEY" /v ComCmdTimeFrame /f >/dev/null
 

@@ -81,12 +81,15 @@ void StopSequence() {
   // 5. Eject threads: waited for, so that none runs into what follows.
   s.drive.eject_threads.StopAll(kEjectStopWaitMs);
 
-  // 6. The keep-awake request of the AV mode, whose thread is no longer needed.
-  ReleaseKeepAwake();
+  // 6. The keep-awake request of the AV mode, which only EventThread touches otherwise.
+  if (listener_ended) ReleaseKeepAwake();
 
   // 7. The volume mirror, then the monitor once nothing can call it any more: its own
   //    destruction ends its watcher and window threads and withdraws its notifications.
-  if (StopVolumeMirror()) s.volume.monitor.reset();
+  //    An EventThread that did not end may still be in a volume key: the monitor then stays
+  //    for the end of the process.
+  const bool mirror_ended = StopVolumeMirror();
+  if (mirror_ended && listener_ended) s.volume.monitor.reset();
 
   // 8. "CurrentServiceMode", once nothing that writes it is left running.
   ClearListenerStatus();

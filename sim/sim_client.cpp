@@ -27,6 +27,7 @@
 
 #include "common/bounded_format.h"
 #include "common/unique_resource.h"
+#include "sim/common/parse_number.h"
 #include "common/subscription_message.h"
 
 namespace halvaro {
@@ -160,11 +161,9 @@ bool Transact(uint8_t command, uint32_t process_id, uint32_t payload_length,
 }
 
 bool ParseUnsigned(const wchar_t* text, uint32_t* value) {
-  if (!text || !*text || *text == L'-') return false;
-  wchar_t* end = nullptr;
-  const unsigned long long parsed = std::wcstoull(text, &end, 0);
-  if (*end != L'\0' || parsed > 0xFFFFFFFFull) return false;
-  *value = static_cast<uint32_t>(parsed);
+  const std::optional<uint32_t> parsed = simcom::ParseNumber(text);
+  if (!parsed) return false;
+  *value = *parsed;
   return true;
 }
 

@@ -19,6 +19,7 @@
 #include <cwchar>
 #include <optional>
 
+#include "sim/common/parse_number.h"
 #include "sim/mixer/mixer_layout.h"
 #include "sim/mixer/notify.h"
 #include "sim/mixer/open_table.h"
@@ -45,21 +46,6 @@ int Usage() {
   return kBadUsage;
 }
 
-// A 32-bit value: decimal, or hexadecimal after 0x. (Not strtoul's base 0, which would read a
-// leading 0 as octal.)
-std::optional<uint32_t> ParseNumber(const wchar_t* text) {
-  int base = 10;
-  if (text[0] == L'0' && (text[1] == L'x' || text[1] == L'X')) {
-    base = 16;
-    text += 2;
-  }
-  if (*text == L'\0' || *text == L'-' || *text == L'+' || iswspace(*text)) return std::nullopt;
-  wchar_t* end = nullptr;
-  errno = 0;
-  const unsigned long long value = std::wcstoull(text, &end, base);
-  if (errno != 0 || *end != L'\0' || value > UINT32_MAX) return std::nullopt;
-  return static_cast<uint32_t>(value);
-}
 
 enum class Action { kVolume, kMute, kBounds, kDevices, kControls, kSpurious, kStatus, kReset };
 
@@ -78,7 +64,7 @@ std::optional<Command> Parse(int argc, wchar_t** argv) {
   const int operands = argc - 2;
   auto is = [verb](const wchar_t* name) { return std::wcscmp(verb, name) == 0; };
   std::optional<uint32_t> a, b;
-  if (is(L"volume") && operands == 1 && (a = ParseNumber(argv[2]))) {
+  if (is(L"volume") && operands == 1 && (a = simcom::ParseNumber(argv[2]))) {
     return Command{Action::kVolume, *a};
   }
   if (is(L"mute") && operands == 1) {
@@ -86,10 +72,11 @@ std::optional<Command> Parse(int argc, wchar_t** argv) {
     if (std::wcscmp(argv[2], L"off") == 0) return Command{Action::kMute, 0};
     return std::nullopt;
   }
-  if (is(L"bounds") && operands == 2 && (a = ParseNumber(argv[2])) && (b = ParseNumber(argv[3]))) {
+  if (is(L"bounds") && operands == 2 && (a = simcom::ParseNumber(argv[2])) &&
+      (b = simcom::ParseNumber(argv[3]))) {
     return Command{Action::kBounds, *a, *b};
   }
-  if (is(L"devices") && operands == 1 && (a = ParseNumber(argv[2])) &&
+  if (is(L"devices") && operands == 1 && (a = simcom::ParseNumber(argv[2])) &&
       *a <= simmixer::kMaxDevices) {
     return Command{Action::kDevices, *a};
   }

@@ -14,6 +14,7 @@
 #include <cwchar>
 #include <optional>
 
+#include "sim/common/parse_number.h"
 #include "sim/wmi/shared_state.h"
 
 namespace {
@@ -31,21 +32,6 @@ int Usage() {
   return kBadUsage;
 }
 
-// A 32-bit code: decimal, or hexadecimal after 0x. (Not strtoul's base 0, which would read a
-// leading 0 as octal.)
-std::optional<uint32_t> ParseCode(const wchar_t* text) {
-  int base = 10;
-  if (text[0] == L'0' && (text[1] == L'x' || text[1] == L'X')) {
-    base = 16;
-    text += 2;
-  }
-  if (*text == L'\0' || *text == L'-' || *text == L'+' || iswspace(*text)) return std::nullopt;
-  wchar_t* end = nullptr;
-  errno = 0;
-  const unsigned long long value = std::wcstoull(text, &end, base);
-  if (errno != 0 || *end != L'\0' || value > UINT32_MAX) return std::nullopt;
-  return static_cast<uint32_t>(value);
-}
 
 std::optional<bool> ParseSwitch(const wchar_t* text) {
   if (_wcsicmp(text, L"on") == 0) return true;
@@ -74,7 +60,7 @@ int wmain(int argc, wchar_t** argv) {
   uint32_t simwmi::StateRecord::*fault = nullptr;
   const wchar_t* fault_name = nullptr;
   if (_wcsicmp(command, L"press") == 0) {
-    if (argc != 3 || !(code = ParseCode(argv[2]))) return Usage();
+    if (argc != 3 || !(code = simcom::ParseNumber(argv[2]))) return Usage();
   } else if (_wcsicmp(command, L"fault") == 0) {
     if (argc != 4 || !(on = ParseSwitch(argv[3]))) return Usage();
     static constexpr struct {

@@ -92,50 +92,86 @@ void PipeServer::Listen(HANDLE stop_event) {
   }
 }
 
-void PipeServer::Serve(HANDLE pipe, HANDLE stop_event) {
-  UniqueHandle io_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  std::vector<uint8_t> buffer(options_.request_capacity, 0);  // cleared before the read
-  OVERLAPPED overlapped = {};
-  overlapped.hEvent = io_event.get();
+PipeConnection::PipeConnection(HANDLE pipe, HANDLE stop_event)
+    : pipe_(pipe), stop_event_(stop_event), io_event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
-  DWORD received = 0;
-  bool ok = ReadFile(pipe, buffer.data(), static_cast<DWORD>(buffer.size()), &received,
-                     &overlapped) != FALSE;
+bool PipeConnection::Finish(OVERLAPPED* overlapped, DWORD* transferred, DWORD timeout_ms) {
+  return halvaro::Finish(pipe_, overlapped, transferred, timeout_ms, stop_event_);
+}
+
+bool PipeConnection::Read(uint8_t* buffer, size_t size, DWORD timeout_ms, size_t* received) {
+  *received = 0;
+  if (!io_event_) return false;
+  OVERLAPPED overlapped = {};
+  overlapped.hEvent = io_event_.get();
+  ResetEvent(io_event_.get());
+  DWORD read = 0;
+  bool ok = ReadFile(pipe_, buffer, static_cast<DWORD>(size), &read, &overlapped) != FALSE;
   if (!ok) {
     const DWORD error = GetLastError();
     if (error == ERROR_MORE_DATA) {
-      // A longer request: only its first bytes are taken, the rest goes with the disconnect.
-      ok = GetOverlappedResult(pipe, &overlapped, &received, TRUE) != FALSE ||
-           GetLastError() == ERROR_MORE_DATA;
-      received = static_cast<DWORD>(buffer.size());
+      // A longer message: its first bytes are here, the rest waits for the next read.
+      GetOverlappedResult(pipe_, &overlapped, &read, TRUE);
+      read = static_cast<DWORD>(size);
+      ok = true;
     } else if (error == ERROR_IO_PENDING) {
-      ok = Finish(pipe, &overlapped, &received, INFINITE, stop_event) ||
-           GetLastError() == ERROR_MORE_DATA;
+      ok = Finish(&overlapped, &read, timeout_ms);
+      if (!ok && GetLastError() == ERROR_MORE_DATA) {
+        read = static_cast<DWORD>(size);
+        ok = true;
+      }
     }
   }
-  if (ok) {
-    const size_t reply_length = handler_(buffer.data(), received);
-    DWORD written = 0;
+  *received = read;
+  return ok;
+}
+
+bool PipeConnection::Write(const uint8_t* data, size_t size) {
+  if (!io_event_) return false;
+  OVERLAPPED overlapped = {};
+  overlapped.hEvent = io_event_.get();
+  ResetEvent(io_event_.get());
+  DWORD written = 0;
+  if (WriteFile(pipe_, data, static_cast<DWORD>(size), &written, &overlapped)) return true;
+  if (GetLastError() != ERROR_IO_PENDING) return false;
+  return Finish(&overlapped, &written, kDrainTimeoutMs);
+}
+
+bool PipeConnection::Pause(DWORD timeout_ms) {
+  return WaitForSingleObject(stop_event_, timeout_ms) != WAIT_OBJECT_0;
+}
+
+PipeServer::Handler PipeServer::RequestReply(size_t request_capacity, RequestHandler handler) {
+  return [request_capacity, handler](PipeConnection& connection) {
+    std::vector<uint8_t> buffer(request_capacity, 0);  // cleared before the read
+    size_t received = 0;
+    if (!connection.Read(buffer.data(), buffer.size(), INFINITE, &received)) return;
+    const size_t reply_length = handler(buffer.data(), received);
+    connection.Write(buffer.data(), reply_length);
+  };
+}
+
+void PipeServer::Serve(HANDLE pipe, HANDLE stop_event) {
+  {
+    PipeConnection connection(pipe, stop_event);
+    handler_(connection);
+  }
+  // Let the client take the reply before the instance is disconnected: it closes its end
+  // once it has read it. Unlike a flush, this wait is bounded and ends with the stop.
+  UniqueHandle io_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  OVERLAPPED overlapped = {};
+  overlapped.hEvent = io_event.get();
+  uint8_t rest[64];
+  while (io_event) {
     ResetEvent(io_event.get());
-    if (!WriteFile(pipe, buffer.data(), static_cast<DWORD>(reply_length), &written,
-                   &overlapped) &&
-        GetLastError() == ERROR_IO_PENDING) {
-      Finish(pipe, &overlapped, &written, kDrainTimeoutMs, stop_event);
-    }
-    // Let the client take the reply before the instance is disconnected: it closes its end
-    // once it has read it. Unlike a flush, this wait is bounded and ends with the stop.
-    uint8_t rest[64];
-    for (;;) {
-      ResetEvent(io_event.get());
-      DWORD drained = 0;
-      if (ReadFile(pipe, rest, sizeof(rest), &drained, &overlapped)) continue;
-      const DWORD error = GetLastError();
-      if (error == ERROR_MORE_DATA) continue;
-      if (error != ERROR_IO_PENDING) break;  // the client has gone
-      if (!Finish(pipe, &overlapped, &drained, kDrainTimeoutMs, stop_event) &&
-          GetLastError() != ERROR_MORE_DATA) {
-        break;
-      }
+    DWORD drained = 0;
+    if (ReadFile(pipe, rest, sizeof(rest), &drained, &overlapped)) continue;
+    const DWORD error = GetLastError();
+    if (error == ERROR_MORE_DATA) continue;
+    if (error != ERROR_IO_PENDING) break;  // the client has gone
+    if (!Finish(pipe, &overlapped, &drained, kDrainTimeoutMs, stop_event) &&
+        GetLastError() != ERROR_MORE_DATA) {
+      break;
     }
   }
   DisconnectNamedPipe(pipe);

@@ -20,16 +20,42 @@
 
 namespace halvaro {
 
+// One connected client, as its handler sees it. Every wait also ends with the server's stop.
+class PipeConnection {
+ public:
+  PipeConnection(HANDLE pipe, HANDLE stop_event);
+  PipeConnection(const PipeConnection&) = delete;
+  PipeConnection& operator=(const PipeConnection&) = delete;
+
+  // Reads the next message, or the rest of one partly read, into `buffer`. True with the
+  // bytes in *received when something was read (a longer message leaves its rest for the
+  // next read); false when the read failed, the time ran out or the server is stopping.
+  bool Read(uint8_t* buffer, size_t size, DWORD timeout_ms, size_t* received);
+  // Writes one message; false when it could not be written in time.
+  bool Write(const uint8_t* data, size_t size);
+  // Waits up to `timeout_ms` unless the server stops first; false when it stops.
+  bool Pause(DWORD timeout_ms);
+
+ private:
+  bool Finish(OVERLAPPED* overlapped, DWORD* transferred, DWORD timeout_ms);
+
+  HANDLE pipe_;
+  HANDLE stop_event_;
+  UniqueHandle io_event_;
+};
+
 class PipeServer {
  public:
-  // Turns the request (the first `received` bytes of a zero-cleared buffer of
-  // `request_capacity` bytes) into the reply, in the same buffer; returns the reply length.
-  using Handler = std::function<size_t(uint8_t* buffer, size_t received)>;
+  // Serves one connection; the server disconnects it afterwards.
+  using Handler = std::function<void(PipeConnection& connection)>;
+  // A one-request, one-reply protocol: turns the request (the first `received` bytes of a
+  // zero-cleared buffer) into the reply, in the same buffer; returns the reply length.
+  using RequestHandler = std::function<size_t(uint8_t* buffer, size_t received)>;
+  static Handler RequestReply(size_t request_capacity, RequestHandler handler);
 
   struct Options {
     std::wstring name;        // "\\.\pipe\..."
     DWORD access_mask = 0;    // granted to Everyone on the pipe
-    size_t request_capacity = 32;
     int creation_failures_allowed = 3;  // in a row, 500 ms apart; then the listener ends
   };
 

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "avboard/av_commands.h"
+#include "service/av_command_pipe.h"
 #include "service/event_listener.h"
 #include "service/hotkey_actions.h"
 #include "service/hidden_window.h"
@@ -35,6 +36,7 @@ uint32_t StartSequence() {
   ReadSettings(s.settings);
   StartSubscriptionListener(0);
   s.subscriptions.hotkey_callback = HandleHotkey;
+  StartAvCommandListener(0);
 
   // The AV board: the link stays closed for the life of the service if it cannot be opened,
   // and the board counts as present whether or not it answered the query.
@@ -71,9 +73,11 @@ void StopSequence() {
   std::unique_lock<std::timed_mutex> started(s.lifecycle.lock, kStartSequenceWait);
   if (!started.owns_lock()) return;
 
-  // 3. The pipe servers: afterwards no connection thread subscribes, reads the event code or
-  //    starts the event listener.
-  const bool pipes_ended = StopSubscriptionListener(kPipeStopWaitMs);
+  // 3. The pipe servers: afterwards no connection thread subscribes, reads the event code,
+  //    starts the event listener or talks to the board.
+  const bool subscription_pipe_ended = StopSubscriptionListener(kPipeStopWaitMs);
+  const bool av_command_pipe_ended = StopAvCommandListener(kPipeStopWaitMs);
+  const bool pipes_ended = subscription_pipe_ended && av_command_pipe_ended;
 
   // 4. The event listener: EventThread ends before its enumerator is released.
   const bool listener_ended = StopEventListener();

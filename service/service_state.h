@@ -21,6 +21,7 @@
 #include <cstdint>
 
 #include "avboard/serial_link.h"
+#include "service/av_command_pipe.h"
 #include "service/event_listener.h"
 #include "service/lifecycle.h"
 #include "service/optical_drive.h"
@@ -52,6 +53,9 @@ struct ServiceState {
   EventListener listener;
   Subscriptions subscriptions;
   SubscriptionPipe subscription_pipe;
+
+  // --- The AV-command pipe ---
+  AvCommandPipe av_command_pipe;
 };
 
 // The service's record. It is never destroyed: threads that the stop path does not end (a

@@ -54,8 +54,8 @@ void StartSubscriptionListener(int instance) {
   PipeServer::Options options;
   options.name = name;
   options.access_mask = kPipeAccessMask;
-  options.request_capacity = kSubscriptionRequestSize;
-  pipe.server.Start(std::move(options), SubscriptionClient);
+  pipe.server.Start(std::move(options),
+                    PipeServer::RequestReply(kSubscriptionRequestSize, SubscriptionClient));
 }
 
 bool StopSubscriptionListener(DWORD timeout_ms) {

@@ -6,6 +6,10 @@
 //   SimClient.exe last                prints code=<decimal> result=0x%08X
 //   SimClient.exe raw [hex bytes...]  sends the bytes as they are ("01 00 0400", "0x01" ...);
 //                                     prints bytes=<hex,hex,...> and length=<n>
+//   SimClient.exe av query [length]   the AV-command pipe (\\.\pipe\OrvaVurur_srv_0): an
+//   SimClient.exe av hotkey <level>   operation 0, 1 or 2; prints reply=0x%02X result=0x%08X
+//   SimClient.exe av set <level>      length=<data length field> data_bytes=<n> data=<hex,..>
+//   SimClient.exe av raw [hex...]     (the first 16 data bytes)
 //   SimClient.exe watch [seconds]     subscribes its own process id and waits on its wake and
 //                                     removal events: prints
 //                                     "subscribed pid=<decimal> result=0x%08X",
@@ -23,8 +27,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
+#include <string>
 #include <vector>
 
+#include "common/av_command_message.h"
 #include "common/bounded_format.h"
 #include "common/unique_resource.h"
 #include "sim/common/parse_number.h"
@@ -38,7 +44,7 @@ constexpr DWORD kAbsentPatienceMs = 1000;   // for a pipe with no instance
 constexpr DWORD kAbsentRetryMs = 50;
 constexpr DWORD kReplyPatienceMs = 5000;    // for the reply and the disconnect after it
 constexpr size_t kMostRawBytes = 256;
-constexpr size_t kMostReplyBytes = 64;      // more than any reply; the rest is not read
+constexpr size_t kMostReplyBytes = 8 + 4096;  // more than any reply; the rest is not read
 
 constexpr int kExitOk = 0;
 constexpr int kExitIoFailure = 1;
@@ -61,16 +67,18 @@ void Fail(const char* what) {
 int Usage() {
   std::fputs(
       "usage: SimClient.exe subscribe <pid> | unsubscribe <pid> | last |\n"
-      "                     raw [hex bytes...] | watch [seconds]\n",
+      "                     raw [hex bytes...] | watch [seconds] |\n"
+      "                     av query [data length] | av hotkey <level> | av set <level> |\n"
+      "                     av raw [hex bytes...]\n",
       stderr);
   return kExitUsage;
 }
 
 // Opens a connection, waiting for an instance while every one is busy, and a little while
 // when there is none.
-UniqueHandle Connect() {
+UniqueHandle Connect(const wchar_t* pipe_format) {
   wchar_t name[kPipeNameSize];
-  FormatBounded(name, kPipeNameSize, kSubscriptionPipeNameFormat, 0);
+  FormatBounded(name, kPipeNameSize, pipe_format, 0);
   const ULONGLONG start = GetTickCount64();
   const ULONGLONG deadline = start + kConnectPatienceMs;
   const ULONGLONG absent_deadline = start + kAbsentPatienceMs;
@@ -90,7 +98,7 @@ UniqueHandle Connect() {
       break;
     }
   }
-  Fail("cannot connect to the subscription pipe");
+  Fail("cannot connect to the pipe");
   return UniqueHandle();
 }
 
@@ -98,9 +106,10 @@ UniqueHandle Connect() {
 // is in (when `complete_at` is not 0: its length, or 20 once the reply code is 0x83), or the
 // patience runs out. Returns false on a failed connect or write, or on time-out.
 bool Exchange(const uint8_t* request, size_t length, size_t complete_at,
-              std::vector<uint8_t>* reply) {
+              std::vector<uint8_t>* reply,
+              const wchar_t* pipe_format = kSubscriptionPipeNameFormat) {
   reply->clear();
-  UniqueHandle pipe = Connect();
+  UniqueHandle pipe = Connect(pipe_format);
   if (!pipe) return false;
   DWORD written = 0;
   if (!WriteFile(pipe.get(), request, static_cast<DWORD>(length), &written, nullptr) ||
@@ -111,8 +120,13 @@ bool Exchange(const uint8_t* request, size_t length, size_t complete_at,
   const ULONGLONG deadline = GetTickCount64() + kReplyPatienceMs;
   for (;;) {
     if (complete_at != 0 && !reply->empty()) {
-      const size_t wanted =
-          (*reply)[0] == kReadLastCodeReply ? kSubscriptionLastCodeReplySize : complete_at;
+      size_t wanted = complete_at;
+      if (pipe_format == kAvCommandPipeNameFormat) {
+        // The header tells how much data follows it.
+        if (reply->size() >= kAvHeaderSize) wanted = kAvHeaderSize + AvDataLength(reply->data());
+      } else if ((*reply)[0] == kReadLastCodeReply) {
+        wanted = kSubscriptionLastCodeReplySize;
+      }
       if (reply->size() >= wanted) return true;
     }
     DWORD available = 0;
@@ -128,7 +142,7 @@ bool Exchange(const uint8_t* request, size_t length, size_t complete_at,
       Sleep(5);
       continue;
     }
-    uint8_t chunk[kMostReplyBytes];
+    static uint8_t chunk[kMostReplyBytes];
     const size_t room = kMostReplyBytes - reply->size();
     if (room == 0) return true;
     DWORD got = 0;
@@ -290,6 +304,54 @@ int Watch(const wchar_t* seconds_text) {
   }
 }
 
+// One AV-command request: prints the reply code, the result, the data length field, and the
+// data block that came (its first 16 bytes in hex, and how many there were).
+int AvRequest(const std::vector<uint8_t>& request) {
+  std::vector<uint8_t> reply;
+  if (!Exchange(request.data(), request.size(), kAvHeaderSize, &reply, kAvCommandPipeNameFormat)) {
+    return kExitIoFailure;
+  }
+  const auto header = DecodeAvReplyHeader(reply.data(), reply.size());
+  if (!header) {
+    Fail("short reply");
+    return kExitIoFailure;
+  }
+  std::string data;
+  for (size_t i = kAvHeaderSize; i < reply.size() && i < kAvHeaderSize + 16; ++i) {
+    char hex[4];
+    std::snprintf(hex, sizeof(hex), i == kAvHeaderSize ? "%02X" : ",%02X", reply[i]);
+    data += hex;
+  }
+  Line("reply=0x%02X result=0x%08X length=%u data_bytes=%u data=%s", header->reply_code,
+       header->result, header->data_length, static_cast<unsigned>(reply.size() - kAvHeaderSize),
+       data.empty() ? "-" : data.c_str());
+  return kExitOk;
+}
+
+int Av(int argc, wchar_t** argv) {
+  if (argc < 1) return Usage();
+  const std::wstring what = argv[0];
+  const unsigned long value = argc > 1 ? std::wcstoul(argv[1], nullptr, 0) : 0;
+  if (what == L"query" && argc <= 2) {
+    // An optional data length shows how the whole block comes back.
+    return AvRequest(EncodeAvRequest(kAvQueryOperation, 0,
+                                     static_cast<uint16_t>(argc == 2 ? value : 2)));
+  }
+  if ((what == L"hotkey" || what == L"set") && argc == 2) {
+    return AvRequest(EncodeAvRequest(
+        what == L"hotkey" ? kAvHotkeyVolumeOperation : kAvSetVolumeOperation,
+        static_cast<uint8_t>(value)));
+  }
+  if (what == L"raw") {
+    std::vector<uint8_t> request;
+    for (int i = 1; i < argc; ++i) {
+      request.push_back(static_cast<uint8_t>(std::wcstoul(argv[i], nullptr, 16)));
+    }
+    return AvRequest(request);
+  }
+  return Usage();
+}
+
 }  // namespace
 }  // namespace halvaro
 
@@ -305,6 +367,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (std::wcscmp(command, L"last") == 0 && argc == 2) return Last();
   if (std::wcscmp(command, L"raw") == 0) return Raw(argc - 2, argv + 2);
+  if (std::wcscmp(command, L"av") == 0) return Av(argc - 2, argv + 2);
   if (std::wcscmp(command, L"watch") == 0 && argc <= 3) {
     return Watch(argc == 3 ? argv[2] : nullptr);
   }

@@ -34,10 +34,10 @@ TEST(PipeServerTest, StopEndsConnectionsThatIdleOrNeverReadTheirReply) {
   PipeServer::Options options;
   options.name = kPipeName;
   options.access_mask = GENERIC_READ | GENERIC_WRITE;
-  ASSERT_TRUE(server.Start(options, [&](uint8_t*, size_t received) {
+  ASSERT_TRUE(server.Start(options, PipeServer::RequestReply(32, [&](uint8_t*, size_t received) {
     ++handled;
     return received;  // echoes the request
-  }));
+  })));
 
   UniqueHandle idle = Connect();
   ASSERT_TRUE(idle);

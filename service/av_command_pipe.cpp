@@ -1,0 +1,91 @@
+#include "service/av_command_pipe.h"
+
+#include <vector>
+
+#include "avboard/av_commands.h"
+#include "common/av_command_message.h"
+#include "common/bounded_format.h"
+#include "common/object_names.h"
+#include "common/world_access.h"
+#include "service/service_state.h"
+
+namespace halvaro {
+
+namespace {
+
+constexpr DWORD kPipeAccessMask = 0x1201BF;  // generic file read, write and execute
+// A data block that came short is given this long, then read once more.
+constexpr DWORD kSecondReadPauseMs = 400;
+// The second read takes what has arrived by then.
+constexpr DWORD kSecondReadWaitMs = 50;
+
+}  // namespace
+
+uint32_t DispatchAvCommand(uint8_t* data) {
+  ServiceState& s = Service();
+  const uint8_t operation = data[0];
+  switch (operation) {
+    case kAvQueryOperation:
+      data[1] = 1;
+      return kAvResultDone;
+    case kAvHotkeyVolumeOperation:
+    case kAvSetVolumeOperation: {
+      const uint8_t level = data[1];
+      s.volume.current_percent = level;  // as received; the frame limits it to 100
+      // Sent whatever the board-present flag says: the client asks the board itself.
+      const uint32_t acknowledged = operation == kAvHotkeyVolumeOperation
+                                        ? SendHotkeyVolume(s.serial_link, level)
+                                        : SendVolume(s.serial_link, level);
+      data[1] = static_cast<uint8_t>(acknowledged);
+      return acknowledged == 1 ? kAvResultDone : kAvResultNotAcknowledged;
+    }
+    default:
+      return kAvResultBadOperation;
+  }
+}
+
+void AvCommandClient(PipeConnection& connection) {
+  uint8_t header[kAvHeaderSize] = {};
+  size_t received = 0;
+  if (!connection.Read(header, sizeof(header), INFINITE, &received)) return;  // no reply
+
+  std::vector<uint8_t> data(kAvMaxDataLength, 0);
+  uint32_t result = kAvResultDone;
+  if (header[kAvCommandOffset] == kAvOperationCommand) {
+    const uint16_t length = AvDataLength(header);
+    if (!AvDataLengthValid(length)) {
+      result = kAvResultBadLength;  // no data is read
+    } else {
+      size_t got = 0;
+      connection.Read(data.data(), length, INFINITE, &got);
+      if (got < length && connection.Pause(kSecondReadPauseMs)) {
+        size_t more = 0;
+        connection.Read(data.data() + got, length - got, kSecondReadWaitMs, &more);
+      }
+      result = length < 2 ? kAvResultBadOperation : DispatchAvCommand(data.data());
+    }
+  }
+  const size_t data_bytes = BuildAvReplyHeader(header, result);
+  connection.Write(header, sizeof(header));
+  if (data_bytes != 0) connection.Write(data.data(), data_bytes);  // a second message
+}
+
+void StartAvCommandListener(int instance) {
+  AvCommandPipe& pipe = Service().av_command_pipe;
+  WorldAccessAttributes security(kPipeAccessMask);
+  // Client programs look for the mutex; the service itself never waits on it.
+  pipe.mutex.reset(CreateMutexW(security.get(), FALSE, kAvCommandMutexName));
+
+  wchar_t name[kPipeNameSize];
+  FormatBounded(name, kPipeNameSize, kAvCommandPipeNameFormat, instance);
+  PipeServer::Options options;
+  options.name = name;
+  options.access_mask = kPipeAccessMask;
+  pipe.server.Start(std::move(options), AvCommandClient);
+}
+
+bool StopAvCommandListener(DWORD timeout_ms) {
+  return Service().av_command_pipe.server.Stop(timeout_ms);
+}
+
+}  // namespace halvaro

@@ -1,0 +1,35 @@
+// The AV-command pipe "\\.\pipe\OrvaVurur_srv_0": client programs send a volume level to the
+// AV board with one of its two volume commands, or only ask, and learn whether the board
+// acknowledged. One request per connection; the reply goes as two messages.
+//
+// Threading: StartAvCommandListener runs in the start sequence and StopAvCommandListener in
+// the stop path; AvCommandClient and DispatchAvCommand run on the pipe server's connection
+// threads, several at once. The board exchanges serialise on the serial link's lock.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "common/pipe_server.h"
+#include "common/unique_resource.h"
+
+namespace halvaro {
+
+struct AvCommandPipe {
+  UniqueHandle mutex;  // "Global\RIVADODUVUru_Mux", kept for the life of the process
+  PipeServer server;   // started by the start sequence, stopped by the stop path
+};
+
+void StartAvCommandListener(int instance);
+// True when every connection thread has ended within `timeout_ms`.
+bool StopAvCommandListener(DWORD timeout_ms);
+
+// Serves one connection: the header, the data block, the operation and the reply.
+void AvCommandClient(PipeConnection& connection);
+
+// Carries out the operation in data[0] with the level in data[1]; sets data[1] to the
+// board's answer (or 1 for a query) and returns the result code.
+uint32_t DispatchAvCommand(uint8_t* data);
+
+}  // namespace halvaro

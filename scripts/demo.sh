@@ -74,6 +74,12 @@ say "a disc goes in, then the eject key (0xC6): the drive empties and the board 
 "$W" "$HALVARO_BIN/SimFirmware.exe" press 0xC6 >/dev/null; sleep 1.5
 "$W" "$HALVARO_BIN/SimDrive.exe" status
 
+say "a client drives the board through the AV-command pipe: query, Hotkey volume 150 (sent as 100), Set volume 25"
+"$W" "$HALVARO_BIN/SimClient.exe" av query
+"$W" "$HALVARO_BIN/SimClient.exe" av hotkey 150
+"$W" "$HALVARO_BIN/SimClient.exe" av set 25
+sleep 0.5
+
 say "the service's hidden window, and its answer to a suspend query (PBT_APMQUERYSUSPEND)"
 "$W" "$HALVARO_BIN/SimPower.exe" find
 "$W" "$HALVARO_BIN/SimPower.exe" broadcast 0

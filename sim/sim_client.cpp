@@ -10,6 +10,7 @@
 //   SimClient.exe av hotkey <level>   operation 0, 1 or 2; prints reply=0x%02X result=0x%08X
 //   SimClient.exe av set <level>      length=<data length field> data_bytes=<n> data=<hex,..>
 //   SimClient.exe av raw [hex...]     (the first 16 data bytes)
+//   SimClient.exe av split <ms>       a query whose data block comes in two writes <ms> apart
 //   SimClient.exe watch [seconds]     subscribes its own process id and waits on its wake and
 //                                     removal events: prints
 //                                     "subscribed pid=<decimal> result=0x%08X",
@@ -69,7 +70,7 @@ int Usage() {
       "usage: SimClient.exe subscribe <pid> | unsubscribe <pid> | last |\n"
       "                     raw [hex bytes...] | watch [seconds] |\n"
       "                     av query [data length] | av hotkey <level> | av set <level> |\n"
-      "                     av raw [hex bytes...]\n",
+      "                     av raw [hex bytes...] | av split <pause ms>\n",
       stderr);
   return kExitUsage;
 }
@@ -105,17 +106,30 @@ UniqueHandle Connect(const wchar_t* pipe_format) {
 // Sends one request and collects the reply until the service disconnects, a complete reply
 // is in (when `complete_at` is not 0: its length, or 20 once the reply code is 0x83), or the
 // patience runs out. Returns false on a failed connect or write, or on time-out.
-bool Exchange(const uint8_t* request, size_t length, size_t complete_at,
-              std::vector<uint8_t>* reply,
-              const wchar_t* pipe_format = kSubscriptionPipeNameFormat) {
-  reply->clear();
-  UniqueHandle pipe = Connect(pipe_format);
-  if (!pipe) return false;
+bool WriteAll(HANDLE pipe, const uint8_t* bytes, size_t length) {
   DWORD written = 0;
-  if (!WriteFile(pipe.get(), request, static_cast<DWORD>(length), &written, nullptr) ||
+  if (!WriteFile(pipe, bytes, static_cast<DWORD>(length), &written, nullptr) ||
       written != length) {
     Fail("cannot write the request");
     return false;
+  }
+  return true;
+}
+
+// A request of `length` bytes goes in one write, or, with `split_at` inside it, in two writes
+// `pause_ms` apart.
+bool Exchange(const uint8_t* request, size_t length, size_t complete_at,
+              std::vector<uint8_t>* reply,
+              const wchar_t* pipe_format = kSubscriptionPipeNameFormat, size_t split_at = 0,
+              DWORD pause_ms = 0) {
+  reply->clear();
+  UniqueHandle pipe = Connect(pipe_format);
+  if (!pipe) return false;
+  if (split_at == 0 || split_at >= length) split_at = length;
+  if (!WriteAll(pipe.get(), request, split_at)) return false;
+  if (split_at < length) {
+    Sleep(pause_ms);
+    if (!WriteAll(pipe.get(), request + split_at, length - split_at)) return false;
   }
   const ULONGLONG deadline = GetTickCount64() + kReplyPatienceMs;
   for (;;) {
@@ -306,9 +320,10 @@ int Watch(const wchar_t* seconds_text) {
 
 // One AV-command request: prints the reply code, the result, the data length field, and the
 // data block that came (its first 16 bytes in hex, and how many there were).
-int AvRequest(const std::vector<uint8_t>& request) {
+int AvRequest(const std::vector<uint8_t>& request, size_t split_at = 0, DWORD pause_ms = 0) {
   std::vector<uint8_t> reply;
-  if (!Exchange(request.data(), request.size(), kAvHeaderSize, &reply, kAvCommandPipeNameFormat)) {
+  if (!Exchange(request.data(), request.size(), kAvHeaderSize, &reply, kAvCommandPipeNameFormat,
+                split_at, pause_ms)) {
     return kExitIoFailure;
   }
   const auto header = DecodeAvReplyHeader(reply.data(), reply.size());
@@ -341,6 +356,12 @@ int Av(int argc, wchar_t** argv) {
     return AvRequest(EncodeAvRequest(
         what == L"hotkey" ? kAvHotkeyVolumeOperation : kAvSetVolumeOperation,
         static_cast<uint8_t>(value)));
+  }
+  if (what == L"split" && argc == 2) {
+    // A query of 8 data bytes whose last 6 (0xAB each) follow `pause` ms after the rest.
+    std::vector<uint8_t> request = EncodeAvRequest(kAvQueryOperation, 0, 8);
+    for (size_t i = kAvHeaderSize + 2; i < request.size(); ++i) request[i] = 0xAB;
+    return AvRequest(request, kAvHeaderSize + 2, static_cast<DWORD>(value));
   }
   if (what == L"raw") {
     std::vector<uint8_t> request;

@@ -13,9 +13,6 @@ namespace {
 // window by then is taken as having failed, and no notifications arrive.
 constexpr DWORD kWindowCreationWaitMs = 5000;
 
-// The object whose window the calling thread runs; set by the window thread for its life.
-thread_local MixerVolume* t_window_owner = nullptr;
-
 bool QueryControl(HMIXER mixer, DWORD line, DWORD type, MIXERCONTROLW* control) {
   MIXERLINECONTROLSW controls = {};
   controls.cbStruct = sizeof(controls);
@@ -52,7 +49,6 @@ MixerVolume::~MixerVolume() {
 }
 
 void MixerVolume::RunWindow(HANDLE stop_event, HANDLE window_ready) {
-  t_window_owner = this;
   HINSTANCE module = GetModuleHandleW(nullptr);
   WNDCLASSEXW window_class = {};
   window_class.cbSize = sizeof(window_class);
@@ -65,7 +61,7 @@ void MixerVolume::RunWindow(HANDLE stop_event, HANDLE window_ready) {
 
   UniqueWindow window(CreateWindowExW(0, kMixerWindowClass, kMixerWindowTitle,
                                       WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0,
-                                      nullptr, nullptr, module, nullptr));
+                                      nullptr, nullptr, module, this));
   window_ = window.get();
   SetEvent(window_ready);  // the creator may go on: the window exists or never will
   if (!window) return;
@@ -93,8 +89,16 @@ void MixerVolume::RunWindow(HANDLE stop_event, HANDLE window_ready) {
 
 LRESULT CALLBACK MixerVolume::WindowProc(HWND window, UINT message, WPARAM wparam,
                                          LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    // The window carries its owner: it lives on the owner's thread and is destroyed there
+    // before the owner can be freed.
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
   if (message != MM_MIXM_CONTROL_CHANGE) return DefWindowProcW(window, message, wparam, lparam);
-  if (MixerVolume* owner = t_window_owner) owner->OnControlChange(wparam, lparam);
+  if (auto* owner = reinterpret_cast<MixerVolume*>(GetWindowLongPtrW(window, GWLP_USERDATA))) {
+    owner->OnControlChange(wparam, lparam);
+  }
   return 0;
 }
 

@@ -43,7 +43,20 @@ def test_operations_results_and_layouts(clean_service, board):
     out = av("raw", "01", "00", "02", "00", "00", "00", "00", "00", "03", "10")
     assert (out["result"], out["data_bytes"]) == ("0x8000000A", "0")
 
+    # A block in two writes: the rest that comes within the 400 ms is read, later bytes are
+    # not waited for (the block is taken as it stands, zeros where nothing came).
+    assert av("split", 100)["data"] == "00,01,AB,AB,AB,AB,AB,AB"
+    assert av("split", 1500)["data"] == "00,01,00,00,00,00,00,00"
+
     # The board gone silent: not acknowledged, no data.
     board.behaviour = "silent"
     out = av("set", 30)
+    assert (out["result"], out["length"], out["data_bytes"]) == ("0x80000008", "0", "0")
+
+    # No board at all on the port: the same, and the query still answers.
+    stop_service()
+    reg_set("ComPort", 9)
+    start_service()
+    assert wait_until(lambda: av("query")["result"] == "0x00000000", FRAME_TIMEOUT)
+    out = av("hotkey", 30)
     assert (out["result"], out["length"], out["data_bytes"]) == ("0x80000008", "0", "0")

@@ -1,9 +1,12 @@
 """Hotkeys the service takes itself, and the board's volume display kept in step with the
 master volume, on the simulated machine."""
+import subprocess
+import threading
 import time
 
-from conftest import (BOARD_PORT, Watcher, firmware, halvaro, reg_get, reg_set, simaudio,
-                      simdrive, start_service, stop_service, volume_driver, wait_until)
+from conftest import (BOARD_PORT, SERVICE, WINE, Watcher, firmware, halvaro, program, reg_get,
+                      reg_set, service_pids, simaudio, simdrive, start_service,
+                      stop_service, volume_driver, wait_until, wine)
 
 FRAME_TIMEOUT = 10
 
@@ -153,3 +156,46 @@ def test_eject_empties_the_drive_and_the_board_learns_it(clean_service, board, d
         assert wait_until(lambda: watcher.codes() == [0x42], FRAME_TIMEOUT), watcher.lines
     finally:
         watcher.close()
+
+
+def test_stop_under_load_is_prompt_and_leaves_the_endpoint_alone(clean_service, board,
+                                                                 audio_reset, firmware_reset):
+    """Stops while volume changes, volume keys and AV-command requests keep coming."""
+    install_on_board(board)
+    done = threading.Event()
+
+    def keep_going(action):
+        while not done.is_set():
+            action()
+
+    def av_request():
+        subprocess.run([WINE, program("SimClient.exe"), "av", "set", "30"],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    churn = subprocess.Popen([WINE, program("VolumeDriver.exe"), "churn", "120"],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    loads = [threading.Thread(target=keep_going, args=(a,)) for a in
+             (lambda: firmware("press", "0xC0"), lambda: firmware("press", "0xC1"), av_request)]
+    for load in loads:
+        load.start()
+    stop_times = []
+    try:
+        for _ in range(3):
+            time.sleep(2)  # the load reaches the running service
+            began = time.monotonic()
+            wine("sc", "stop", SERVICE)
+            assert wait_until(lambda: not service_pids(), 10), "service process still running"
+            stop_times.append(time.monotonic() - began)
+            start_service()
+    finally:
+        done.set()
+        for load in loads:
+            load.join()
+        churn.kill()
+        churn.wait()
+    print("stop times under load:", ", ".join(f"{t:.2f} s" for t in stop_times))
+    assert max(stop_times) < 5, stop_times
+    stop_service()
+    status = simaudio("status")
+    assert all(d.get("callbacks", "0") == "0" for d in status if "device" in d), status
+    assert any(d.get("calls_after_release") == "0" for d in status), status

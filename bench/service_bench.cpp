@@ -42,6 +42,7 @@
 #include "avboard/serial_link.h"
 #include "common/av_command_message.h"
 #include "common/bounded_format.h"
+#include "bench/default_endpoint.h"
 #include "common/com_apartment.h"
 #include "common/object_names.h"
 #include "common/subscription_message.h"
@@ -85,21 +86,6 @@ std::string Join(const std::vector<double>& samples) {
     text += one;
   }
   return text.empty() ? "-" : text;
-}
-
-ComPtr<IAudioEndpointVolume> DefaultEndpoint() {
-  ComPtr<IMMDeviceEnumerator> enumerator;
-  ComPtr<IMMDevice> device;
-  ComPtr<IAudioEndpointVolume> volume;
-  if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
-                              __uuidof(IMMDeviceEnumerator),
-                              reinterpret_cast<void**>(enumerator.GetAddressOf()))) ||
-      FAILED(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device.GetAddressOf())) ||
-      FAILED(device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_ALL, nullptr,
-                              reinterpret_cast<void**>(volume.GetAddressOf())))) {
-    return nullptr;
-  }
-  return volume;
 }
 
 // The level whose raw volume reads back as exactly `percent`, as the tests set it.

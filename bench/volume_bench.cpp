@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/default_endpoint.h"
 #include "common/com_apartment.h"
 #include "common/unique_resource.h"
 #include "volume/volume_monitor.h"
@@ -50,21 +51,6 @@ class BareCallback : public IAudioEndpointVolumeCallback {
     return S_OK;
   }
 };
-
-ComPtr<IAudioEndpointVolume> DefaultEndpoint() {
-  ComPtr<IMMDeviceEnumerator> enumerator;
-  ComPtr<IMMDevice> device;
-  ComPtr<IAudioEndpointVolume> volume;
-  if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
-                              __uuidof(IMMDeviceEnumerator),
-                              reinterpret_cast<void**>(enumerator.GetAddressOf()))) ||
-      FAILED(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device.GetAddressOf())) ||
-      FAILED(device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_ALL, nullptr,
-                              reinterpret_cast<void**>(volume.GetAddressOf())))) {
-    return nullptr;
-  }
-  return volume;
-}
 
 int Changer() {
   ComPtr<IAudioEndpointVolume> volume = DefaultEndpoint();

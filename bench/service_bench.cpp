@@ -42,7 +42,7 @@
 #include "avboard/serial_link.h"
 #include "common/av_command_message.h"
 #include "common/bounded_format.h"
-#include "bench/default_endpoint.h"
+#include "bench/endpoint_baseline.h"
 #include "common/com_apartment.h"
 #include "common/object_names.h"
 #include "common/subscription_message.h"
@@ -320,27 +320,9 @@ class Hand {
   UniqueHandle wake_;
 };
 
-class BareCallback : public IAudioEndpointVolumeCallback {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(IAudioEndpointVolumeCallback))) {
-      *object = this;
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA) override {
-    Answer("notified=%.7f", Now());
-    return S_OK;
-  }
-};
-
 int Watch() {
   ComPtr<IAudioEndpointVolume> volume = DefaultEndpoint();
-  BareCallback callback;
+  BareCallback callback([] { Answer("notified=%.7f", Now()); });
   if (!volume || FAILED(volume->RegisterControlChangeNotify(&callback))) {
     Answer("watching=0");
     return 1;

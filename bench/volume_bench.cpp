@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/default_endpoint.h"
+#include "bench/endpoint_baseline.h"
 #include "common/com_apartment.h"
 #include "common/unique_resource.h"
 #include "volume/volume_monitor.h"
@@ -33,24 +33,6 @@ uint32_t OnMonitorChange(uint32_t, uint32_t) {
   SetEvent(g_called);
   return 0;
 }
-
-class BareCallback : public IAudioEndpointVolumeCallback {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(IAudioEndpointVolumeCallback))) {
-      *object = this;
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA) override {
-    SetEvent(g_called);
-    return S_OK;
-  }
-};
 
 int Changer() {
   ComPtr<IAudioEndpointVolume> volume = DefaultEndpoint();
@@ -130,7 +112,7 @@ int Measure(int rounds) {
   // Blocks of each kind alternate, so that a drift of the machine weighs on both alike.
   constexpr int kBlocks = 6;
   std::vector<double> bare, monitored;
-  BareCallback callback;
+  BareCallback callback([] { SetEvent(g_called); });
   for (int block = 0; block < kBlocks; ++block) {
     volume->RegisterControlChangeNotify(&callback);
     Sample(child, block == 0 ? 10 : 0, nullptr);  // warms up the child and the path

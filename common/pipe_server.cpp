@@ -145,7 +145,7 @@ PipeServer::Handler PipeServer::RequestReply(size_t request_capacity, RequestHan
   return [request_capacity, handler](PipeConnection& connection) {
     std::vector<uint8_t> buffer(request_capacity, 0);  // cleared before the read
     size_t received = 0;
-    if (!connection.Read(buffer.data(), buffer.size(), INFINITE, &received)) return;
+    if (!connection.Read(buffer.data(), buffer.size(), kPipeRequestWaitMs, &received)) return;
     const size_t reply_length = handler(buffer.data(), received);
     connection.Write(buffer.data(), reply_length);
   };
@@ -162,14 +162,18 @@ void PipeServer::Serve(HANDLE pipe, HANDLE stop_event) {
   OVERLAPPED overlapped = {};
   overlapped.hEvent = io_event.get();
   uint8_t rest[64];
+  // One deadline for the whole drain: a client that keeps writing does not keep the thread.
+  const ULONGLONG deadline = GetTickCount64() + kDrainTimeoutMs;
   while (io_event) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) break;
     ResetEvent(io_event.get());
     DWORD drained = 0;
     if (ReadFile(pipe, rest, sizeof(rest), &drained, &overlapped)) continue;
     const DWORD error = GetLastError();
     if (error == ERROR_MORE_DATA) continue;
     if (error != ERROR_IO_PENDING) break;  // the client has gone
-    if (!Finish(pipe, &overlapped, &drained, kDrainTimeoutMs, stop_event) &&
+    if (!Finish(pipe, &overlapped, &drained, static_cast<DWORD>(deadline - now), stop_event) &&
         GetLastError() != ERROR_MORE_DATA) {
       break;
     }

@@ -1,5 +1,6 @@
 // A named-pipe server that answers one request per connection: one instance waits for a
-// client at a time, and each connected instance is served on a thread of its own.
+// client at a time, and each connected instance is served on a thread of its own, at most
+// kPipeMostConnections at once.
 //
 // Threading: Start and Stop are called from one thread (the service's start sequence and
 // stop path). The listener and the connections are worker threads (worker_thread.h); the
@@ -19,6 +20,12 @@
 #include "common/worker_thread.h"
 
 namespace halvaro {
+
+// A client has this long after connecting to send its request (each read of it); one that
+// stays silent is disconnected, so that no connection thread waits for ever.
+constexpr DWORD kPipeRequestWaitMs = 5000;
+// Connections served at once; a client that comes while all are busy is disconnected at once.
+constexpr size_t kPipeMostConnections = 16;
 
 // One connected client, as its handler sees it. Every wait also ends with the server's stop.
 class PipeConnection {
@@ -79,7 +86,7 @@ class PipeServer {
   Options options_;
   Handler handler_;
   WorkerThread listener_;
-  WorkerGroup connections_;
+  WorkerGroup connections_{kPipeMostConnections};
 };
 
 }  // namespace halvaro

@@ -47,7 +47,7 @@ uint32_t DispatchAvCommand(uint8_t* data) {
 void AvCommandClient(PipeConnection& connection) {
   uint8_t header[kAvHeaderSize] = {};
   size_t received = 0;
-  if (!connection.Read(header, sizeof(header), INFINITE, &received)) return;  // no reply
+  if (!connection.Read(header, sizeof(header), kPipeRequestWaitMs, &received)) return;  // no reply
 
   std::vector<uint8_t> data(kAvMaxDataLength, 0);
   uint32_t result = kAvResultDone;
@@ -57,7 +57,7 @@ void AvCommandClient(PipeConnection& connection) {
       result = kAvResultBadLength;  // no data is read
     } else {
       size_t got = 0;
-      connection.Read(data.data(), length, INFINITE, &got);
+      connection.Read(data.data(), length, kPipeRequestWaitMs, &got);
       if (got < length && connection.Pause(kSecondReadPauseMs)) {
         size_t more = 0;
         connection.Read(data.data() + got, length - got, kSecondReadWaitMs, &more);

@@ -1,10 +1,12 @@
-// The pipe server's stop against clients that hold their connection: one that connected and
-// never wrote, and one that wrote a request and never reads the reply.
+// The pipe server against clients that hold their connection: one that connected and never
+// wrote, one that wrote a request and never reads the reply, and more silent ones than the
+// server serves at once.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <atomic>
+#include <vector>
 
 #include "common/pipe_server.h"
 #include "common/unique_resource.h"
@@ -53,6 +55,50 @@ TEST(PipeServerTest, StopEndsConnectionsThatIdleOrNeverReadTheirReply) {
   EXPECT_TRUE(server.Stop(10000));
   EXPECT_LT(GetTickCount64() - began, 5000u);  // generous; without the stop event: forever
   EXPECT_EQ(ThreadsOfThisProcess(), threads_before);
+}
+
+// True when the server has closed its end: a read on the client's end then fails.
+bool DisconnectedByServer(HANDLE pipe) {
+  DWORD available = 0;
+  return !PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr);
+}
+
+TEST(PipeServerTest, SilentClientsAreCappedAndDisconnectedInTime) {
+  PipeServer server;
+  PipeServer::Options options;
+  options.name = kPipeName;
+  options.access_mask = GENERIC_READ | GENERIC_WRITE;
+  ASSERT_TRUE(server.Start(options, PipeServer::RequestReply(32, [](uint8_t*, size_t n) {
+    return n;
+  })));
+
+  std::vector<UniqueHandle> silent;
+  for (size_t i = 0; i < kPipeMostConnections; ++i) {
+    silent.push_back(Connect());
+    ASSERT_TRUE(silent.back());
+  }
+  // One more than the server serves at once: turned away at once, not given a thread.
+  UniqueHandle extra = Connect();
+  ASSERT_TRUE(extra);
+  bool turned_away = false;
+  for (int i = 0; i < 200 && !turned_away; ++i) {
+    turned_away = DisconnectedByServer(extra.get());
+    if (!turned_away) Sleep(10);
+  }
+  EXPECT_TRUE(turned_away);
+  EXPECT_FALSE(DisconnectedByServer(silent.front().get()));
+
+  // The silent ones are let go once their time to send a request is over.
+  const ULONGLONG deadline = GetTickCount64() + kPipeRequestWaitMs + 5000;
+  size_t gone = 0;
+  while (GetTickCount64() < deadline) {
+    gone = 0;
+    for (const UniqueHandle& pipe : silent) gone += DisconnectedByServer(pipe.get()) ? 1 : 0;
+    if (gone == silent.size()) break;
+    Sleep(50);
+  }
+  EXPECT_EQ(gone, silent.size());
+  EXPECT_TRUE(server.Stop(10000));
 }
 
 }  // namespace

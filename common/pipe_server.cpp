@@ -14,6 +14,8 @@ constexpr DWORD kDefaultTimeoutMs = 150;
 constexpr DWORD kCreationRetryMs = 500;
 // How long a served client has to take its reply before the instance is disconnected.
 constexpr DWORD kDrainTimeoutMs = 2000;
+// How long a connection thread waits for its next client before it ends.
+constexpr DWORD kConnectionIdleMs = 10000;
 
 // Waits for an overlapped operation that returned ERROR_IO_PENDING; false when the stop
 // event came first or the time ran out (the operation is then cancelled and over), or when
@@ -36,6 +38,8 @@ bool PipeServer::Start(Options options, Handler handler) {
   if (listener_.Running()) return false;
   options_ = std::move(options);
   handler_ = std::move(handler);
+  handed_.reset(CreateSemaphoreW(nullptr, 0, static_cast<LONG>(kPipeMostConnections), nullptr));
+  if (!handed_) return false;
   return listener_.Start([this](HANDLE stop_event) { Listen(stop_event); });
 }
 
@@ -49,6 +53,10 @@ bool PipeServer::Stop(DWORD timeout_ms) {
     left = spent >= timeout_ms ? 0 : static_cast<DWORD>(timeout_ms - spent);
   }
   const bool connections_ended = connections_.StopAll(left);
+  if (connections_ended) {
+    std::lock_guard<std::mutex> guard(hand_lock_);
+    handed_pipes_.clear();  // instances handed over as the stop came: closed unserved
+  }
   return listener_ended && connections_ended;
 }
 
@@ -83,12 +91,45 @@ void PipeServer::Listen(HANDLE stop_event) {
     }
     if (!connected) continue;  // the instance is closed and a new one made
 
-    // The connection owns the instance; if its thread cannot start, the instance closes
-    // with the body that was never run.
-    auto instance = std::make_shared<UniqueHandle>(std::move(pipe));
-    connections_.Start([this, instance](HANDLE connection_stop) {
-      Serve(instance->get(), connection_stop);
-    });
+    Dispatch(std::move(pipe));
+  }
+}
+
+void PipeServer::Dispatch(UniqueHandle pipe) {
+  std::lock_guard<std::mutex> guard(hand_lock_);
+  if (idle_connections_ == 0) {
+    // A new thread, counted idle until it takes this instance. When none can start (all
+    // are busy, or the server is stopping) the instance closes here.
+    if (!connections_.Start([this](HANDLE stop_event) { ServeConnections(stop_event); })) return;
+    ++idle_connections_;
+  }
+  --idle_connections_;
+  handed_pipes_.push_back(std::move(pipe));
+  ReleaseSemaphore(handed_.get(), 1, nullptr);
+}
+
+void PipeServer::ServeConnections(HANDLE stop_event) {
+  const HANDLE waits[] = {stop_event, handed_.get()};
+  for (;;) {
+    const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, kConnectionIdleMs);
+    if (woke == WAIT_TIMEOUT) {
+      std::lock_guard<std::mutex> guard(hand_lock_);
+      // An instance handed over just now is this thread's to serve: wait for its signal.
+      if (!handed_pipes_.empty() || idle_connections_ == 0) continue;
+      --idle_connections_;
+      return;
+    }
+    if (woke != WAIT_OBJECT_0 + 1) return;  // stopping, or the wait failed
+    UniqueHandle pipe;
+    {
+      std::lock_guard<std::mutex> guard(hand_lock_);
+      if (handed_pipes_.empty()) continue;
+      pipe = std::move(handed_pipes_.front());
+      handed_pipes_.pop_front();
+    }
+    Serve(pipe.get(), stop_event);
+    std::lock_guard<std::mutex> guard(hand_lock_);
+    ++idle_connections_;
   }
 }
 

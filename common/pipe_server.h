@@ -1,6 +1,8 @@
 // A named-pipe server that answers one request per connection: one instance waits for a
-// client at a time, and each connected instance is served on a thread of its own, at most
-// kPipeMostConnections at once.
+// client at a time, and each connected instance is served on a connection thread, at most
+// kPipeMostConnections at once. A connection thread that has served its client waits a while
+// for the next one, so that a client making request after request does not pay for a new
+// thread each time.
 //
 // Threading: Start and Stop are called from one thread (the service's start sequence and
 // stop path). The listener and the connections are worker threads (worker_thread.h); the
@@ -14,6 +16,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <deque>
+#include <mutex>
 #include <string>
 
 #include "common/unique_resource.h"
@@ -80,6 +84,11 @@ class PipeServer {
 
  private:
   void Listen(HANDLE stop_event);
+  // Hands a connected instance to an idle connection thread, or to a new one; closes it when
+  // all kPipeMostConnections are busy.
+  void Dispatch(UniqueHandle pipe);
+  // The body of a connection thread: serves handed instances until it has been idle too long.
+  void ServeConnections(HANDLE stop_event);
   void Serve(HANDLE pipe, HANDLE stop_event);
 
   // Written by Start before the listener starts, then only read.
@@ -87,6 +96,12 @@ class PipeServer {
   Handler handler_;
   WorkerThread listener_;
   WorkerGroup connections_{kPipeMostConnections};
+
+  // Signalled once per handed instance; created by Start, then only waited on and released.
+  UniqueHandle handed_;
+  std::mutex hand_lock_;  // taken before the connection group's own lock, never after
+  std::deque<UniqueHandle> handed_pipes_;  // guarded by hand_lock_
+  size_t idle_connections_ = 0;            // guarded by hand_lock_
 };
 
 }  // namespace halvaro

@@ -160,6 +160,10 @@ def board():
     """A board on COM7 that acknowledges at once; tests change its behaviour as they need."""
     with AvBoard(com_link(BOARD_PORT)) as b:
         yield b
+        # A service still holding the port must let go before the pty's far end closes: under
+        # wine, a process with a serial handle open when its pty hangs up can be left hanging
+        # in its exit, holding the prefix's server with it.
+        remove_service()
 
 
 def hexes(frames):

@@ -5,7 +5,7 @@ import threading
 import time
 
 from conftest import (BOARD_PORT, SERVICE, WINE, Watcher, firmware, halvaro, program, reg_get,
-                      reg_set, service_pids, simaudio, simdrive, start_service,
+                      reg_set, service_pids, simaudio, simdrive, simmixer, start_service,
                       stop_service, volume_driver, wait_until, wine)
 
 FRAME_TIMEOUT = 10
@@ -93,6 +93,21 @@ def test_volume_keys_on_the_endpoint(clean_service, board, audio_reset, firmware
     assert wait_until(lambda: set_frame(2) in sent(board), FRAME_TIMEOUT), sent(board)
     assert sent(board)[0] == hotkey_frame(2)
     assert volume_driver("info")["muted"] == "0"
+
+
+def test_volume_keys_on_the_mixer(clean_service, board, mixer_machine, firmware_reset):
+    simmixer("bounds", "0", "100")
+    simmixer("volume", "40")
+    simmixer("mute", "on")
+    install_on_board(board)
+    board.clear()
+    firmware("press", "0xC0")  # muted: the sound comes back, then the level goes up
+    assert wait_until(lambda: hotkey_frame(41) in sent(board), FRAME_TIMEOUT), sent(board)
+    assert wait_until(lambda: simmixer("status")["mute"] == "0", FRAME_TIMEOUT)
+    assert simmixer("status")["volume"] == "41"
+    firmware("press", "0xC1")
+    assert wait_until(lambda: simmixer("status")["volume"] == "40", FRAME_TIMEOUT)
+    assert hotkey_frame(40) in sent(board)
 
 
 def test_mirror_and_debounce(clean_service, board, audio_reset, firmware_reset):

@@ -109,6 +109,8 @@ void PipeServer::Dispatch(UniqueHandle pipe) {
 }
 
 void PipeServer::ServeConnections(HANDLE stop_event) {
+  // One event for every I/O of every connection this thread serves.
+  UniqueHandle io_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   const HANDLE waits[] = {stop_event, handed_.get()};
   for (;;) {
     const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, kConnectionIdleMs);
@@ -127,14 +129,14 @@ void PipeServer::ServeConnections(HANDLE stop_event) {
       pipe = std::move(handed_pipes_.front());
       handed_pipes_.pop_front();
     }
-    Serve(pipe.get(), stop_event);
+    if (io_event) Serve(pipe.get(), stop_event, io_event.get());
     std::lock_guard<std::mutex> guard(hand_lock_);
     ++idle_connections_;
   }
 }
 
-PipeConnection::PipeConnection(HANDLE pipe, HANDLE stop_event)
-    : pipe_(pipe), stop_event_(stop_event), io_event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+PipeConnection::PipeConnection(HANDLE pipe, HANDLE stop_event, HANDLE io_event)
+    : pipe_(pipe), stop_event_(stop_event), io_event_(io_event) {}
 
 bool PipeConnection::Finish(OVERLAPPED* overlapped, DWORD* transferred, DWORD timeout_ms) {
   return halvaro::Finish(pipe_, overlapped, transferred, timeout_ms, stop_event_);
@@ -144,8 +146,8 @@ bool PipeConnection::Read(uint8_t* buffer, size_t size, DWORD timeout_ms, size_t
   *received = 0;
   if (!io_event_) return false;
   OVERLAPPED overlapped = {};
-  overlapped.hEvent = io_event_.get();
-  ResetEvent(io_event_.get());
+  overlapped.hEvent = io_event_;
+  ResetEvent(io_event_);
   DWORD read = 0;
   bool ok = ReadFile(pipe_, buffer, static_cast<DWORD>(size), &read, &overlapped) != FALSE;
   if (!ok) {
@@ -170,8 +172,8 @@ bool PipeConnection::Read(uint8_t* buffer, size_t size, DWORD timeout_ms, size_t
 bool PipeConnection::Write(const uint8_t* data, size_t size) {
   if (!io_event_) return false;
   OVERLAPPED overlapped = {};
-  overlapped.hEvent = io_event_.get();
-  ResetEvent(io_event_.get());
+  overlapped.hEvent = io_event_;
+  ResetEvent(io_event_);
   DWORD written = 0;
   if (WriteFile(pipe_, data, static_cast<DWORD>(size), &written, &overlapped)) return true;
   if (GetLastError() != ERROR_IO_PENDING) return false;
@@ -192,23 +194,22 @@ PipeServer::Handler PipeServer::RequestReply(size_t request_capacity, RequestHan
   };
 }
 
-void PipeServer::Serve(HANDLE pipe, HANDLE stop_event) {
+void PipeServer::Serve(HANDLE pipe, HANDLE stop_event, HANDLE io_event) {
   {
-    PipeConnection connection(pipe, stop_event);
+    PipeConnection connection(pipe, stop_event, io_event);
     handler_(connection);
   }
   // Let the client take the reply before the instance is disconnected: it closes its end
   // once it has read it. Unlike a flush, this wait is bounded and ends with the stop.
-  UniqueHandle io_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   OVERLAPPED overlapped = {};
-  overlapped.hEvent = io_event.get();
+  overlapped.hEvent = io_event;
   uint8_t rest[64];
   // One deadline for the whole drain: a client that keeps writing does not keep the thread.
   const ULONGLONG deadline = GetTickCount64() + kDrainTimeoutMs;
-  while (io_event) {
+  for (;;) {
     const ULONGLONG now = GetTickCount64();
     if (now >= deadline) break;
-    ResetEvent(io_event.get());
+    ResetEvent(io_event);
     DWORD drained = 0;
     if (ReadFile(pipe, rest, sizeof(rest), &drained, &overlapped)) continue;
     const DWORD error = GetLastError();

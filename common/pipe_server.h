@@ -34,7 +34,8 @@ constexpr size_t kPipeMostConnections = 16;
 // One connected client, as its handler sees it. Every wait also ends with the server's stop.
 class PipeConnection {
  public:
-  PipeConnection(HANDLE pipe, HANDLE stop_event);
+  // `io_event` is a manual-reset event of the serving thread, reused for each of its I/Os.
+  PipeConnection(HANDLE pipe, HANDLE stop_event, HANDLE io_event);
   PipeConnection(const PipeConnection&) = delete;
   PipeConnection& operator=(const PipeConnection&) = delete;
 
@@ -52,7 +53,7 @@ class PipeConnection {
 
   HANDLE pipe_;
   HANDLE stop_event_;
-  UniqueHandle io_event_;
+  HANDLE io_event_;
 };
 
 class PipeServer {
@@ -89,7 +90,7 @@ class PipeServer {
   void Dispatch(UniqueHandle pipe);
   // The body of a connection thread: serves handed instances until it has been idle too long.
   void ServeConnections(HANDLE stop_event);
-  void Serve(HANDLE pipe, HANDLE stop_event);
+  void Serve(HANDLE pipe, HANDLE stop_event, HANDLE io_event);
 
   // Written by Start before the listener starts, then only read.
   Options options_;

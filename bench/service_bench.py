@@ -17,7 +17,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "syste
 import conftest  # noqa: E402
 from conftest import (BOARD_PORT, com_link, firmware, reg_get, reg_set, simaudio,  # noqa: E402
                       start_service, stop_service, wait_until)
-from test_hotkeys import install_on_board  # noqa: E402
+from conftest import install_on_board  # noqa: E402
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "sim", "avboard"))
 from avboard_sim import AvBoard  # noqa: E402

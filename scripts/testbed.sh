@@ -73,6 +73,8 @@ testbed_start() {
   # has one playback device, "Speakers", at half volume. (The simulated mixer is chosen per
   # program, by the tests that need it.)
   "$HALVARO_WINE" regsvr32 /s "$HALVARO_BIN/SimAudio.dll"
+  # The companion that the service starts at every start, beside the service.
+  cp "$HALVARO_BIN/SimCompanion.exe" "$HALVARO_BIN/Merrowin.exe"
   # The prefix's services live only while an ordinary wine process does.
   "$HALVARO_WINE" "$HALVARO_BIN/KeepAlive.exe" >/dev/null 2>&1 &
   # The simulated optical drive at \\.\CDROM0, empty. A 32-bit driver lies in syswow64 (the

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <string>
 
 #include "common/object_names.h"
 #include "common/unique_resource.h"
@@ -35,6 +36,9 @@ void InstallService() {
     Print("Can not install service (%d)\n", GetLastError());
     return;
   }
+  // Quoted: in a directory whose name has spaces, an unquoted path would let the manager
+  // start "C:\Program.exe" and the like before the service.
+  const std::wstring image_path = L"\"" + std::wstring(path) + L"\"";
   UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) {
     Print("OpenSCManager failed (%d)\n", GetLastError());
@@ -42,8 +46,8 @@ void InstallService() {
   }
   UniqueServiceHandle service(CreateServiceW(
       manager.get(), kServiceName, kServiceName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-      SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, path, nullptr, nullptr, nullptr, nullptr,
-      nullptr));
+      SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, image_path.c_str(), nullptr, nullptr, nullptr,
+      nullptr, nullptr));
   if (!service) {
     Print("CreateService failed (%d)\n", GetLastError());
     return;

@@ -4,6 +4,7 @@
 
 #include "avboard/av_commands.h"
 #include "service/av_command_pipe.h"
+#include "service/companions.h"
 #include "service/event_listener.h"
 #include "service/hotkey_actions.h"
 #include "service/hidden_window.h"
@@ -34,6 +35,7 @@ uint32_t StartSequence() {
   s.listener.lock_ready = true;
   ClearListenerStatus();
   ReadSettings(s.settings);
+  if (!s.lifecycle.stopping) StartMerrowin();
   StartSubscriptionListener(0);
   s.subscriptions.hotkey_callback = HandleHotkey;
   StartAvCommandListener(0);
@@ -51,6 +53,8 @@ uint32_t StartSequence() {
   // The master volume: the board starts from the volume at start, 0 while muted.
   OpenServiceVolume(s.volume);
   StartVolumeMirror();
+  // The agent wakes the mirror's waiter; a stop that has begun would not end it any more.
+  if (s.volume.monitor_kind == kMixerBackend && !s.lifecycle.stopping) StartAgent();
   if (s.av_board_present) {
     const bool muted = s.volume.monitor->IsMuted() != 0;
     SendVolume(s.serial_link, muted ? 0 : s.volume.current_percent.load());
@@ -64,41 +68,51 @@ uint32_t StartSequence() {
 void StopSequence() {
   ServiceState& s = Service();
 
-  // 1. The serial port, for good: a start still talking to the board gives up at its next
+  // 1. Mixer machines: the foreign notification window is asked to quit.
+  if (s.volume.monitor_kind == kMixerBackend) PostQuitToForeignMixerWindow();
+
+  // 2. The serial port, for good: a start still talking to the board gives up at its next
   //    transfer, and nothing opens the port again. Client programs may take it at once.
   RetireSerialLink(s.serial_link);
 
-  // 2. A start still in progress finishes first (it leaves out the event listener once it
-  //    sees the stop). A start that hangs is left to the end of the process.
-  std::unique_lock<std::timed_mutex> started(s.lifecycle.lock, kStartSequenceWait);
-  if (!started.owns_lock()) return;
+  // 3. The agent is asked to quit and the companions are ended.
+  StopCompanions();
 
-  // 3. The pipe servers: afterwards no connection thread subscribes, reads the event code,
+  // 4. A start still in progress finishes first (it leaves out the steps that remain once it
+  //    sees the stop). It may have started a program after step 3: end those too. A start
+  //    that hangs is left to the end of the process.
+  std::unique_lock<std::timed_mutex> started(s.lifecycle.lock, std::try_to_lock);
+  if (!started.owns_lock()) {
+    if (!started.try_lock_for(kStartSequenceWait)) return;
+    StopCompanions();
+  }
+
+  // 5. The pipe servers: afterwards no connection thread subscribes, reads the event code,
   //    starts the event listener or talks to the board.
   const bool subscription_pipe_ended = StopSubscriptionListener(kPipeStopWaitMs);
   const bool av_command_pipe_ended = StopAvCommandListener(kPipeStopWaitMs);
   const bool pipes_ended = subscription_pipe_ended && av_command_pipe_ended;
 
-  // 4. The event listener: EventThread ends before its enumerator is released.
+  // 6. The event listener: EventThread ends before its enumerator is released.
   const bool listener_ended = StopEventListener();
 
-  // 5. Eject threads: waited for, so that none runs into what follows.
+  // 7. Eject threads: waited for, so that none runs into what follows.
   s.drive.eject_threads.StopAll(kEjectStopWaitMs);
 
-  // 6. The keep-awake request of the AV mode, which only EventThread touches otherwise.
+  // 8. The keep-awake request of the AV mode, which only EventThread touches otherwise.
   if (listener_ended) ReleaseKeepAwake();
 
-  // 7. The volume mirror, then the monitor once nothing can call it any more: its own
+  // 9. The volume mirror, then the monitor once nothing can call it any more: its own
   //    destruction ends its watcher and window threads and withdraws its notifications.
   //    An EventThread that did not end may still be in a volume key: the monitor then stays
   //    for the end of the process.
   const bool mirror_ended = StopVolumeMirror();
   if (mirror_ended && listener_ended) s.volume.monitor.reset();
 
-  // 8. "CurrentServiceMode", once nothing that writes it is left running.
+  // 10. "CurrentServiceMode", once nothing that writes it is left running.
   ClearListenerStatus();
 
-  // 9. The listener lock, once no thread can enter it.
+  // 11. The listener lock, once no thread can enter it.
   if (pipes_ended && listener_ended && s.listener.lock_ready) {
     s.listener.lock_ready = false;
     DeleteCriticalSection(&s.listener.lock);

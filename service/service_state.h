@@ -22,6 +22,7 @@
 
 #include "avboard/serial_link.h"
 #include "service/av_command_pipe.h"
+#include "service/companions.h"
 #include "service/event_listener.h"
 #include "service/lifecycle.h"
 #include "service/optical_drive.h"
@@ -56,6 +57,9 @@ struct ServiceState {
 
   // --- The AV-command pipe ---
   AvCommandPipe av_command_pipe;
+
+  // --- Programs started beside the service ---
+  Companions companions;
 };
 
 // The service's record. It is never destroyed: threads that the stop path does not end (a

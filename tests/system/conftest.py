@@ -61,24 +61,33 @@ def service_state():
     return None
 
 
-def service_pids():
-    """Ids of the Halvaro.exe processes of this prefix (and no other)."""
-    pids = []
+def prefix_processes():
+    """(pid, argv) of every process of this prefix (and no other)."""
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
             continue
         try:
             with open(f"/proc/{entry}/cmdline", "rb") as f:
-                cmdline = f.read()
-            if b"Halvaro.exe" not in cmdline or b"install" in cmdline or b"delete" in cmdline:
-                continue
+                argv = f.read().split(b"\0")
             with open(f"/proc/{entry}/environ", "rb") as f:
                 environ = f.read().split(b"\0")
         except OSError:
             continue
         if f"WINEPREFIX={PREFIX}".encode() in environ:
-            pids.append(int(entry))
-    return pids
+            yield int(entry), [a.decode(errors="replace") for a in argv if a]
+
+
+def image_pids(image):
+    """Ids of this prefix's processes whose program file is named exactly `image`."""
+    return [pid for pid, argv in prefix_processes()
+            if argv and argv[0].strip('"').replace("/", "\\").rsplit("\\", 1)[-1] == image]
+
+
+def service_pids():
+    """Ids of the Halvaro.exe processes of this prefix that run the service."""
+    return [pid for pid, argv in prefix_processes()
+            if any("Halvaro.exe" in a for a in argv) and "install" not in argv
+            and "delete" not in argv]
 
 
 def wait_until(predicate, timeout, interval=0.05):
@@ -166,8 +175,45 @@ def board():
         remove_service()
 
 
+# --- Frames the service sends, and the service on the board ---
+
+def frame(command, value):
+    data = bytes([0x8A, command, value])
+    return (data + bytes([~sum(data) & 0xFF])).hex(" ").upper()
+
+
+def hotkey_frame(percent):
+    return frame(0x02, percent)
+
+
+def set_frame(percent):
+    return frame(0x03, percent)
+
+
+def raw(percent):
+    return 65535 * percent // 100
+
+
+def install_on_board(board, time_frame=None, image=None):
+    """Installs the service (from `image`, a copy of Halvaro.exe, when given) on the board and
+    waits for its start frames and its listener."""
+    installed = wine(image, "install") if image else halvaro("install")
+    assert installed.stdout == "Service installed successfully\n"
+    stop_service()
+    reg_set("ComPort", BOARD_PORT)
+    if time_frame is not None:
+        reg_set("ComCmdTimeFrame", time_frame)
+    start_service()
+    assert board.wait_frames(3, 15)  # query, disc state, start volume
+    assert wait_until(lambda: reg_get("CurrentServiceMode") == 1, 10)
+
+
 def hexes(frames):
     return [f.data.hex(" ").upper() for f in frames]
+
+
+def sent(board):
+    return hexes(board.frames())
 
 
 def driver(*args, timeout=120):
@@ -281,14 +327,18 @@ def audio_reset():
     simaudio("reset")
 
 
+MIXER_MACHINE_IMAGES = ("VolumeDriver.exe", "Halvaro.exe", "Quenlit.exe")
+
+
 @pytest.fixture
 def mixer_machine():
-    """VolumeDriver.exe and Halvaro.exe on the older version with the simulated mixer."""
+    """VolumeDriver.exe, Halvaro.exe and Quenlit.exe on the older version with the simulated
+    mixer."""
     simmixer("reset")
-    for image in ("VolumeDriver.exe", "Halvaro.exe"):
+    for image in MIXER_MACHINE_IMAGES:
         set_mixer_machine(image, True)
     yield
-    for image in ("VolumeDriver.exe", "Halvaro.exe"):
+    for image in MIXER_MACHINE_IMAGES:
         set_mixer_machine(image, False)
     simmixer("reset")
 

@@ -1,7 +1,7 @@
 """The AV-command pipe against the simulated board: each operation, each result code, and
 the data block sent back whole."""
 from conftest import BOARD_PORT, client, halvaro, reg_set, start_service, stop_service, wait_until
-from test_hotkeys import hotkey_frame, set_frame, sent
+from conftest import hotkey_frame, set_frame, sent
 
 FRAME_TIMEOUT = 10
 

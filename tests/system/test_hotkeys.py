@@ -4,43 +4,12 @@ import subprocess
 import threading
 import time
 
-from conftest import (BOARD_PORT, SERVICE, WINE, Watcher, firmware, halvaro, program, reg_get,
-                      reg_set, service_pids, simaudio, simdrive, simmixer, start_service,
+from conftest import (SERVICE, WINE, Watcher, firmware, frame, hotkey_frame,
+                      install_on_board, program, raw, reg_get, reg_set, sent, service_pids,
+                      set_frame, simaudio, simdrive, simmixer, start_service,
                       stop_service, volume_driver, wait_until, wine)
 
 FRAME_TIMEOUT = 10
-
-
-def frame(command, value):
-    data = bytes([0x8A, command, value])
-    return (data + bytes([~sum(data) & 0xFF])).hex(" ").upper()
-
-
-def hotkey_frame(percent):
-    return frame(0x02, percent)
-
-
-def set_frame(percent):
-    return frame(0x03, percent)
-
-
-def raw(percent):
-    return 65535 * percent // 100
-
-
-def install_on_board(board, time_frame=None):
-    assert halvaro("install").stdout == "Service installed successfully\n"
-    stop_service()
-    reg_set("ComPort", BOARD_PORT)
-    if time_frame is not None:
-        reg_set("ComCmdTimeFrame", time_frame)
-    start_service()
-    assert board.wait_frames(3, 15)  # query, disc state, start volume
-    assert wait_until(lambda: reg_get("CurrentServiceMode") == 1, 10)
-
-
-def sent(board):
-    return [f.data.hex(" ").upper() for f in board.frames()]
 
 
 def expect_frames(board, frames, settle=0.0):

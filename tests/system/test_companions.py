@@ -1,0 +1,142 @@
+"""The programs beside the service: the companions it starts and ends, the agent on the mixer
+machine, and the foreign mixer window."""
+import os
+import shutil
+import subprocess
+import time
+
+import pytest
+
+from conftest import (PREFIX, WINE, halvaro, image_pids, install_on_board, prefix_processes,
+                      program, remove_service, sent, set_frame, simmixer, start_service,
+                      stop_service, wait_until)
+
+COMPANIONS = ["Tobrel.exe", "Swanick.exe", "VASKEN.exe"]
+DRIVE_C = os.path.join(PREFIX, "drive_c")
+
+
+class Planted:
+    """Copies of the companion stand-in, each running under a name of its own."""
+
+    def __init__(self):
+        self.processes = {}
+
+    def run(self, name, folder="planted", *args):
+        directory = os.path.join(DRIVE_C, folder)
+        os.makedirs(directory, exist_ok=True)
+        path = os.path.join(directory, name)
+        shutil.copy(program("SimCompanion.exe"), path)
+        process = subprocess.Popen([WINE, path, *args], stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.processes[name] = process
+        if args:
+            assert process.stdout.readline().strip() == "ready"
+        else:
+            assert wait_until(lambda: image_pids(name), 20), name
+        return process
+
+    def running(self, name):
+        return bool(image_pids(name))
+
+    def close(self):
+        for process in self.processes.values():
+            process.kill()
+            process.wait()
+
+
+@pytest.fixture
+def planted():
+    p = Planted()
+    yield p
+    p.close()
+
+
+def timed_stop():
+    began = time.monotonic()
+    stop_service()
+    return time.monotonic() - began
+
+
+def test_companions_are_started_and_ended_by_name(clean_service, planted):
+    for name in COMPANIONS:
+        planted.run(name)
+    planted.run("vasken.EXE", "other-case")
+    for name in ("Other.exe", "Quenlit.exe"):  # a look-alike agent is never terminated
+        planted.run(name)
+    foreign = planted.run("Foreign.exe", "planted", "window")
+    assert not image_pids("WINLOGON.EXE")
+
+    assert "Service installed successfully" in halvaro("install").stdout
+    assert wait_until(lambda: image_pids("Merrowin.exe"), 10), "no Merrowin without a logon"
+    stop_service()
+    gone = COMPANIONS + ["vasken.EXE", "Merrowin.exe"]
+    assert wait_until(lambda: not any(planted.running(n) for n in gone), 10), \
+        [n for n in gone if planted.running(n)]
+    assert planted.running("Other.exe")
+    assert len(image_pids("Quenlit.exe")) == 1  # the endpoint machine starts no agent
+    assert foreign.poll() is None, "the foreign window got WM_QUIT on the endpoint machine"
+
+    planted.run("WINLOGON.EXE")
+    start_service()
+    assert wait_until(lambda: image_pids("Merrowin.exe"), 10), "no Merrowin with a logon"
+    stop_service()
+
+    # With none of the four running, nothing at all is terminated.
+    merrowin = program("Merrowin.exe")
+    os.rename(merrowin, merrowin + ".away")
+    try:
+        start_service()
+        stop_service()
+    finally:
+        os.rename(merrowin + ".away", merrowin)
+    time.sleep(1)
+    assert all(planted.running(n) for n in ("Other.exe", "WINLOGON.EXE", "Quenlit.exe"))
+    assert foreign.poll() is None
+
+
+@pytest.fixture
+def spaced_install(planted):
+    """The service and its programs in "C:\\Program Files\\Orva", with a program planted at
+    "C:\\Program.exe" that must never run."""
+    directory = os.path.join(DRIVE_C, "Program Files", "Orva")
+    os.makedirs(directory, exist_ok=True)
+    for name in ("Halvaro.exe", "Quenlit.exe", "Merrowin.exe", "winmm.dll"):
+        shutil.copy(program(name), directory)
+    decoy = os.path.join(DRIVE_C, "Program.exe")
+    shutil.copy(program("SimCompanion.exe"), decoy)
+    yield os.path.join(directory, "Halvaro.exe")
+    remove_service()
+    os.remove(decoy)
+    shutil.rmtree(directory)
+
+
+def test_the_mixer_machine_end_to_end(clean_service, board, mixer_machine, planted,
+                                      spaced_install):
+    foreign = planted.run("Foreign.exe", "planted", "window")
+    install_on_board(board, image=spaced_install)
+    assert wait_until(lambda: len(image_pids("Quenlit.exe")) == 1, 10), "no agent"
+    agent_argv = dict(prefix_processes())[image_pids("Quenlit.exe")[0]]
+    assert agent_argv[0].strip('"').endswith("Program Files\\Orva\\Quenlit.exe"), agent_argv
+
+    # Another program's change reaches the board through the agent and the waiter.
+    board.clear()
+    simmixer("volume", 40000)
+    assert wait_until(lambda: set_frame(62) in sent(board), 10), sent(board)
+    simmixer("mute", "on")
+    assert wait_until(lambda: set_frame(0) in sent(board), 10), sent(board)
+    simmixer("mute", "off")
+
+    stop_times = [timed_stop()]
+    assert wait_until(lambda: not image_pids("Quenlit.exe"), 10), "the agent did not quit"
+    assert foreign.stdout.readline().strip() == "quit"
+    for _ in range(5):
+        start_service()
+        assert wait_until(lambda: len(image_pids("Quenlit.exe")) == 1, 10)
+        time.sleep(0.5)
+        assert len(image_pids("Quenlit.exe")) == 1
+        stop_times.append(timed_stop())
+        assert wait_until(lambda: not image_pids("Quenlit.exe"), 10), "an agent is left"
+        assert not image_pids("Merrowin.exe")
+    assert not image_pids("Program.exe"), "the planted program ran"
+    print("stop times:", ", ".join(f"{t:.2f} s" for t in stop_times))
+    assert max(stop_times) < 3, stop_times

@@ -9,6 +9,8 @@
 //     wake <code>                  press a code and wait for the wake-up: ms=<press to wake>
 //     press <code>                 at=<s>, taken just before the press
 //     level <percent>              at=<s>, taken just before the endpoint's level is set
+//     mixer <raw>                  at=<s>, taken just before the simulated mixer's volume is
+//                                  set and its windows are told, as the driver would
 //     burst <count> <ms> <from> <to>  count changes spread over ms, a ramp of levels from
 //                                  one percentage to the other (every change a new level,
 //                                  only the last one at `to`): first=<s> last=<s> percent=<to>
@@ -47,6 +49,8 @@
 #include "common/object_names.h"
 #include "common/subscription_message.h"
 #include "common/unique_resource.h"
+#include "sim/mixer/notify.h"
+#include "sim/mixer/shared_state.h"
 #include "sim/wmi/shared_state.h"
 
 namespace halvaro {
@@ -136,6 +140,8 @@ class Hand {
         Press(a);
       } else if (request == "level" && fields == 1) {
         Level(a);
+      } else if (request == "mixer" && fields == 1) {
+        Mixer(static_cast<uint32_t>(a));
       } else if (request == "burst" && fields == 4) {
         Burst(a, b, c, d);
       } else if (request == "av" && fields == 3) {
@@ -190,6 +196,15 @@ class Hand {
     const float level = LevelOfPercent(percent);
     const double at = Now();
     volume_->SetMasterVolumeLevelScalar(level, nullptr);
+    Answer("at=%.7f", at);
+  }
+
+  void Mixer(uint32_t raw) {
+    if (!mixer_) mixer_ = simmixer::SharedState::Open();
+    if (!mixer_) return Answer("error=no-mixer");
+    const double at = Now();
+    mixer_->Locked([raw](simmixer::StateRecord& record) { record.volume = raw; });
+    simmixer::NotifyControlChange(*mixer_, simmixer::kVolumeControlId);
     Answer("at=%.7f", at);
   }
 
@@ -316,6 +331,7 @@ class Hand {
   }
 
   std::optional<simwmi::SharedState> firmware_;
+  std::optional<simmixer::SharedState> mixer_;
   ComPtr<IAudioEndpointVolume> volume_;
   UniqueHandle wake_;
 };

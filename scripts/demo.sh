@@ -84,20 +84,36 @@ say "the service's hidden window, and its answer to a suspend query (PBT_APMQUER
 "$W" "$HALVARO_BIN/SimPower.exe" find
 "$W" "$HALVARO_BIN/SimPower.exe" broadcast 0
 
-say "a mixer machine: the service sees the older version and loads the simulated mixer beside it"
-APPS='HKCU\Software\Wine\AppDefaults\Halvaro.exe'
-"$W" reg add "$APPS" /v Version /d winxp /f >/dev/null
-"$W" reg add "$APPS\DllOverrides" /v winmm /d native /f >/dev/null
+say "a mixer machine: the service sees the older version, loads the simulated mixer beside it and starts the agent Quenlit (Merrowin starts at every start)"
+for app in Halvaro.exe Quenlit.exe; do
+  "$W" reg add "HKCU\Software\Wine\AppDefaults\$app" /v Version /d winxp /f >/dev/null
+  "$W" reg add "HKCU\Software\Wine\AppDefaults\$app\DllOverrides" /v winmm /d native /f >/dev/null
+done
 "$W" "$HALVARO_BIN/SimMixer.exe" bounds 0 100 >/dev/null
 "$W" "$HALVARO_BIN/SimMixer.exe" volume 40 >/dev/null
 "$W" sc stop "Orva WMI Service" >/dev/null; sleep 1
-"$W" sc start "Orva WMI Service" >/dev/null; sleep 2
+"$W" sc start "Orva WMI Service" >/dev/null; sleep 3
 echo "(the board received the mixer's 40 of 0..100 as the start volume)"
 "$W" "$HALVARO_BIN/SimMixer.exe" status | grep -E 'volume|min|max|open_handles'
-"$W" reg delete "$APPS" /f >/dev/null
+"$W" tasklist 2>/dev/null | grep -iE 'quenlit|merrowin' || true
 
-say "stop"
-"$W" sc stop "Orva WMI Service" >/dev/null; sleep 1; state
+say "another program sets the mixer to 70, then mutes: through the agent's event the board shows 70, then 0"
+"$W" "$HALVARO_BIN/SimMixer.exe" volume 70 >/dev/null; sleep 1
+"$W" "$HALVARO_BIN/SimMixer.exe" mute on >/dev/null; sleep 1
+"$W" "$HALVARO_BIN/SimMixer.exe" mute off >/dev/null; sleep 1
+
+say "stop, with a companion Tobrel.exe running: the agent quits by itself, the companions are ended"
+mkdir -p "$WINEPREFIX/drive_c/companions"
+cp "$HALVARO_BIN/SimCompanion.exe" "$WINEPREFIX/drive_c/companions/Tobrel.exe"
+"$W" "$WINEPREFIX/drive_c/companions/Tobrel.exe" </dev/null >/dev/null 2>&1 &
+sleep 2
+"$W" tasklist 2>/dev/null | grep -iE 'quenlit|merrowin|tobrel' || true
+"$W" sc stop "Orva WMI Service" >/dev/null; sleep 2; state
+echo "(left of the agent and the companions:)"
+"$W" tasklist 2>/dev/null | grep -iE 'quenlit|merrowin|tobrel' || echo "        none"
+for app in Halvaro.exe Quenlit.exe; do
+  "$W" reg delete "HKCU\Software\Wine\AppDefaults\$app" /f >/dev/null
+done
 values
 
 say "after the stop the COM port is free: another program queries the board"

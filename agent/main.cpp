@@ -1,0 +1,71 @@
+// Quenlit: watches the master volume and mute through the mixer and sets the service's event
+// at every change, so that the service reads the volume itself and updates the AV board.
+// Runs only a hidden window; WM_QUIT to it (or its closing) ends the program.
+//
+// Threading: the main thread runs the window; the monitor's mixer window thread calls the
+// change callback, which only reads the event handle. The handle is set before the callback
+// is installed and closed only after the monitor is gone.
+#include <windows.h>
+
+#include <atomic>
+#include <memory>
+
+#include "agent/agent_window.h"
+#include "common/object_names.h"
+#include "common/unique_resource.h"
+#include "volume/volume_monitor.h"
+
+namespace {
+
+using halvaro::UniqueHandle;
+
+std::atomic<HANDLE> g_service_event{nullptr};
+
+uint32_t OnMixerChange(uint32_t, uint32_t) {
+  if (HANDLE event = g_service_event.load()) SetEvent(event);
+  return 0;
+}
+
+// Mixer machines report major version 5; newer systems have the endpoint API, where the
+// service watches the volume itself.
+bool IsMixerSystem() {
+  OSVERSIONINFOW version = {};
+  version.dwOSVersionInfoSize = sizeof(version);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  GetVersionExW(&version);
+#pragma GCC diagnostic pop
+  return version.dwMajorVersion < 6;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  // Held, never closed, until the process ends: it keeps a second agent from starting.
+  HANDLE instance_mutex = CreateMutexW(nullptr, FALSE, halvaro::kMixerNotifyMutexName);
+  const DWORD mutex_error = GetLastError();
+  (void)instance_mutex;
+  if (mutex_error == ERROR_ALREADY_EXISTS || mutex_error == ERROR_ACCESS_DENIED) return 0;
+
+  std::unique_ptr<halvaro::VolumeMonitor> monitor;
+  UniqueHandle service_event;
+  if (IsMixerSystem()) {
+    monitor = std::make_unique<halvaro::VolumeMonitor>();
+    if (monitor->kind() == halvaro::kMixerBackend) {
+      service_event.reset(OpenEventW(EVENT_ALL_ACCESS, FALSE, halvaro::kMixerNotifyEventName));
+      g_service_event = service_event.get();
+      monitor->SetChangeCallback(OnMixerChange, 0);
+    }
+  }
+
+  WPARAM exit_code = 0;
+  if (halvaro::UniqueWindow window = halvaro::CreateAgentWindow(instance)) {
+    exit_code = halvaro::RunAgentMessageLoop();
+  }
+
+  // The monitor first: it ends the mixer window thread that calls back, then the event.
+  monitor.reset();
+  g_service_event = nullptr;
+  service_event.reset();
+  return static_cast<int>(exit_code);
+}

@@ -61,6 +61,7 @@ uint32_t OpenSerialLinkWithRetry(SerialLink& link) {
   // Nothing signals this event: waiting on it is the pause between attempts.
   UniqueHandle pause(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+    if (link.retired) return 0;  // the stop has taken the port for good
     {
       std::lock_guard<std::timed_mutex> guard(link.lock);
       if (attempt == 0 && link.open) CloseHandleLocked(link);

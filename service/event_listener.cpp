@@ -102,7 +102,9 @@ void EventThread(IEnumWbemClassObject* enumerator, HANDLE stop_event) {
     const HRESULT result = enumerator->Next(kEventWaitMs, 1, event.GetAddressOf(), &returned);
     if (result == WBEM_S_TIMEDOUT) continue;
     if (returned == 0 || !event) {
-      if (FAILED(result)) WaitForSingleObject(stop_event, kEventFailurePauseMs);
+      // A failure, or a success with nothing returned (WBEM_S_FALSE): an immediate retry
+      // would spin a core for as long as the provider answers that way.
+      WaitForSingleObject(stop_event, kEventFailurePauseMs);
       continue;
     }
     UniqueVariant value;

@@ -38,6 +38,7 @@ struct StateRecord {
   uint32_t fault_connect;
   uint32_t fault_query;
   uint32_t fault_badprop;
+  uint32_t fault_empty;  // Next answers WBEM_S_FALSE at once, with no object
   uint32_t connect_attempts;
   uint32_t connections;
   uint32_t query_attempts;

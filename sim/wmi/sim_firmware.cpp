@@ -1,7 +1,7 @@
 // SimFirmware.exe: the test's hand on the simulated firmware behind SimWmi.dll.
 //
 //   SimFirmware press <code>                       queue one hotkey event (decimal or 0x hex)
-//   SimFirmware fault connect|query|badprop on|off  make that step of the WMI path fail
+//   SimFirmware fault connect|query|badprop|empty on|off  make that step of the WMI path fail
 //   SimFirmware status                             print counters and flags as key=value
 //   SimFirmware reset                              clear counters, queue and faults
 //
@@ -26,7 +26,7 @@ constexpr int kBadUsage = 2;
 int Usage() {
   std::fwprintf(stderr,
                 L"usage: SimFirmware press <code>\n"
-                L"       SimFirmware fault connect|query|badprop on|off\n"
+                L"       SimFirmware fault connect|query|badprop|empty on|off\n"
                 L"       SimFirmware status\n"
                 L"       SimFirmware reset\n");
   return kBadUsage;
@@ -68,7 +68,8 @@ int wmain(int argc, wchar_t** argv) {
       uint32_t simwmi::StateRecord::*flag;
     } kFaults[] = {{L"connect", &simwmi::StateRecord::fault_connect},
                    {L"query", &simwmi::StateRecord::fault_query},
-                   {L"badprop", &simwmi::StateRecord::fault_badprop}};
+                   {L"badprop", &simwmi::StateRecord::fault_badprop},
+                   {L"empty", &simwmi::StateRecord::fault_empty}};
     for (const auto& candidate : kFaults) {
       if (_wcsicmp(argv[2], candidate.name) == 0) {
         fault = candidate.flag;

@@ -171,7 +171,12 @@ class EventEnumerator final : public IEnumWbemClassObject {
       return WBEM_E_INVALID_PARAMETER;
     }
     objects[0] = nullptr;
-    state_.Locked([](StateRecord& r) { ++r.next_calls; });
+    const bool empty = state_.Locked([](StateRecord& r) {
+      ++r.next_calls;
+      return r.fault_empty != 0;
+    });
+    // A provider in trouble can answer at once with success and nothing returned.
+    if (empty) return WBEM_S_FALSE;
 
     const ULONGLONG deadline = GetTickCount64() + (infinite ? 0 : timeout_ms);
     HRESULT result = WBEM_S_TIMEDOUT;

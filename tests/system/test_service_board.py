@@ -1,8 +1,8 @@
 """The service on the simulated machine with the simulated board on its COM port."""
 import time
 
-from conftest import (AvBoard, BOARD_PORT, com_link, driver, halvaro, hexes, program,
-                      reg_set, start_service, stop_service, wine)
+from conftest import (AvBoard, BOARD_PORT, SERVICE, com_link, driver, halvaro, hexes, program,
+                      reg_set, service_pids, start_service, stop_service, wait_until, wine)
 
 
 
@@ -71,3 +71,21 @@ def test_stop_is_not_held_up_by_a_silent_board(clean_service):
         began = time.monotonic()
         stop_service()
         assert time.monotonic() - began < 3.5
+
+
+def test_a_stop_early_in_the_start_ends_promptly_and_frees_the_port(clean_service):
+    """A board answering 00 00 keeps the start's query retrying; a stop at any moment of it
+    ends the start's use of the port at once."""
+    prepare_key()
+    reg_set("ComPort", BOARD_PORT)
+    with AvBoard(com_link(BOARD_PORT), behaviour="zeros") as board:
+        for delay in (0.0, 0.3, 0.8):
+            wine("sc", "start", SERVICE)
+            time.sleep(delay)
+            began = time.monotonic()
+            wine("sc", "stop", SERVICE)
+            assert wait_until(lambda: not service_pids(), 10), "service process still running"
+            took = time.monotonic() - began
+            assert took < 2.5, (delay, took)
+        board.behaviour = "ack"
+        assert driver(BOARD_PORT, 9600, "query")["result"] == "1"

@@ -40,6 +40,17 @@ def test_events_wake_subscribers_and_the_code_can_be_read(clean_service, firmwar
         time.sleep(0.5)
         assert watcher.codes() == [0x42, 7, 0xC7]
         assert client("last")["code"] == str(0xC7)
+
+        # A provider answering at once with nothing is paused on, not spun on.
+        firmware("fault", "badprop", "off")
+        firmware("fault", "empty", "on")
+        before = firmware_status()["next_calls"]
+        time.sleep(2)
+        calls = firmware_status()["next_calls"] - before
+        firmware("fault", "empty", "off")
+        assert calls < 100, calls
+        firmware("press", "0x56")
+        assert wait_until(lambda: 0x56 in watcher.codes(), PIPE_TIMEOUT), watcher.lines
     finally:
         watcher.close()
 

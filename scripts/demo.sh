@@ -10,6 +10,13 @@ W=$HALVARO_WINE
 KEY='HKLM\SYSTEM\CurrentControlSet\Services\Orva WMI Service'
 say() { printf '\n== %s\n' "$*"; }
 state() { "$W" sc query "Orva WMI Service" | grep -E 'STATE' || echo "        (not installed)"; }
+# The programs of this prefix whose names match, one a line.
+running() {
+  for p in /proc/[0-9]*; do
+    grep -qsz "^WINEPREFIX=$WINEPREFIX\$" "$p/environ" || continue
+    tr '\0' '\n' < "$p/cmdline" 2>/dev/null | head -1
+  done | grep -iE "$1" | sed 's/^/        running: /' | grep . || echo "        none running"
+}
 values() { "$W" reg query "$KEY" 2>/dev/null | grep -E 'REG_' | grep -vE 'ImagePath|DisplayName|ObjectName|ErrorControl|Start |Type |WOW64' || true; }
 
 say "Halvaro.exe install"
@@ -86,8 +93,8 @@ say "the service's hidden window, and its answer to a suspend query (PBT_APMQUER
 
 say "a mixer machine: the service sees the older version, loads the simulated mixer beside it and starts the agent Quenlit (Merrowin starts at every start)"
 for app in Halvaro.exe Quenlit.exe; do
-  "$W" reg add "HKCU\Software\Wine\AppDefaults\$app" /v Version /d winxp /f >/dev/null
-  "$W" reg add "HKCU\Software\Wine\AppDefaults\$app\DllOverrides" /v winmm /d native /f >/dev/null
+  "$W" reg add "HKCU\\Software\\Wine\\AppDefaults\\$app" /v Version /d winxp /f >/dev/null
+  "$W" reg add "HKCU\\Software\\Wine\\AppDefaults\\$app\\DllOverrides" /v winmm /d native /f >/dev/null
 done
 "$W" "$HALVARO_BIN/SimMixer.exe" bounds 0 100 >/dev/null
 "$W" "$HALVARO_BIN/SimMixer.exe" volume 40 >/dev/null
@@ -95,7 +102,7 @@ done
 "$W" sc start "Orva WMI Service" >/dev/null; sleep 3
 echo "(the board received the mixer's 40 of 0..100 as the start volume)"
 "$W" "$HALVARO_BIN/SimMixer.exe" status | grep -E 'volume|min|max|open_handles'
-"$W" tasklist 2>/dev/null | grep -iE 'quenlit|merrowin' || true
+running 'quenlit|merrowin'
 
 say "another program sets the mixer to 70, then mutes: through the agent's event the board shows 70, then 0"
 "$W" "$HALVARO_BIN/SimMixer.exe" volume 70 >/dev/null; sleep 1
@@ -107,12 +114,12 @@ mkdir -p "$WINEPREFIX/drive_c/companions"
 cp "$HALVARO_BIN/SimCompanion.exe" "$WINEPREFIX/drive_c/companions/Tobrel.exe"
 "$W" "$WINEPREFIX/drive_c/companions/Tobrel.exe" </dev/null >/dev/null 2>&1 &
 sleep 2
-"$W" tasklist 2>/dev/null | grep -iE 'quenlit|merrowin|tobrel' || true
+running 'quenlit|merrowin|tobrel'
 "$W" sc stop "Orva WMI Service" >/dev/null; sleep 2; state
 echo "(left of the agent and the companions:)"
-"$W" tasklist 2>/dev/null | grep -iE 'quenlit|merrowin|tobrel' || echo "        none"
+running 'quenlit|merrowin|tobrel'
 for app in Halvaro.exe Quenlit.exe; do
-  "$W" reg delete "HKCU\Software\Wine\AppDefaults\$app" /f >/dev/null
+  "$W" reg delete "HKCU\\Software\\Wine\\AppDefaults\\$app" /f >/dev/null
 done
 values
 

@@ -32,6 +32,12 @@ bool Finish(HANDLE pipe, OVERLAPPED* overlapped, DWORD* transferred, DWORD timeo
   return GetOverlappedResult(pipe, overlapped, transferred, FALSE) != FALSE;
 }
 
+// Whether some instance of the pipe exists already, listening or busy.
+bool PipeNameIsHeld(const std::wstring& name) {
+  if (WaitNamedPipeW(name.c_str(), NMPWAIT_NOWAIT)) return true;
+  return GetLastError() != ERROR_FILE_NOT_FOUND;
+}
+
 }  // namespace
 
 bool PipeServer::Start(Options options, Handler handler) {
@@ -61,20 +67,29 @@ bool PipeServer::Stop(DWORD timeout_ms) {
 }
 
 void PipeServer::Listen(HANDLE stop_event) {
-  WorldAccessAttributes security(options_.access_mask);
+  WorldAccessAttributes security(options_.access_mask, WorldAccessAttributes::Network::kDenied);
   UniqueHandle connected_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   int failures = 0;
+  // Until the first instance exists, the name must be free: a name that another program
+  // already holds is not served beside it (its instances would get some of our clients).
+  DWORD first_instance = FILE_FLAG_FIRST_PIPE_INSTANCE;
   while (WaitForSingleObject(stop_event, 0) == WAIT_TIMEOUT) {
-    UniqueHandle pipe(CreateNamedPipeW(
-        options_.name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-        PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES,
-        kBufferSize, kBufferSize, kDefaultTimeoutMs, security.get()));
+    // The flag alone is not honoured everywhere (wine creates the instance anyway): look
+    // first as well.
+    UniqueHandle pipe;
+    if (!first_instance || !PipeNameIsHeld(options_.name)) {
+      pipe.reset(CreateNamedPipeW(
+          options_.name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | first_instance,
+          PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES,
+          kBufferSize, kBufferSize, kDefaultTimeoutMs, security.get()));
+    }
     if (!pipe) {
       if (++failures >= options_.creation_failures_allowed) break;
       WaitForSingleObject(stop_event, kCreationRetryMs);
       continue;
     }
     failures = 0;
+    first_instance = 0;
 
     OVERLAPPED overlapped = {};
     overlapped.hEvent = connected_event.get();

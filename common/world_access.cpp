@@ -4,7 +4,7 @@
 
 namespace halvaro {
 
-WorldAccessAttributes::WorldAccessAttributes(DWORD access_mask) {
+WorldAccessAttributes::WorldAccessAttributes(DWORD access_mask, Network network) {
   if (!InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION)) return;
 
   SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
@@ -15,6 +15,21 @@ WorldAccessAttributes::WorldAccessAttributes(DWORD access_mask) {
   }
   auto* acl = reinterpret_cast<PACL>(acl_);
   if (!InitializeAcl(acl, sizeof(acl_), ACL_REVISION)) return;
+  if (network == Network::kDenied) {
+    // Deny entries come first. The NETWORK group is in every token of a remote logon, on
+    // every system version, so this holds where the pipe flag rejecting remote clients
+    // does not exist yet.
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    UniqueSid remote;
+    if (!AllocateAndInitializeSid(&nt, 1, SECURITY_NETWORK_RID, 0, 0, 0, 0, 0, 0, 0,
+                                  remote.put())) {
+      return;
+    }
+    if (!AddAccessDeniedAce(acl, ACL_REVISION, GENERIC_ALL | STANDARD_RIGHTS_ALL |
+                                                   SPECIFIC_RIGHTS_ALL, remote.get())) {
+      return;
+    }
+  }
   if (!AddAccessAllowedAce(acl, ACL_REVISION, access_mask, everyone.get())) return;
   if (!SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE)) return;
   if (!IsValidSecurityDescriptor(&descriptor_)) return;

@@ -1,5 +1,6 @@
 // Security attributes that grant the Everyone group one access mask, for kernel objects and
-// pipes that client programs in other sessions and accounts must open.
+// pipes that client programs in other sessions and accounts must open; optionally with
+// every access denied to network logons first, for objects only local programs may use.
 //
 // Threading: build and use on one thread; the object must outlive every Create* call that
 // is handed get().
@@ -11,7 +12,8 @@ namespace halvaro {
 
 class WorldAccessAttributes {
  public:
-  explicit WorldAccessAttributes(DWORD access_mask);
+  enum class Network { kAllowed, kDenied };
+  explicit WorldAccessAttributes(DWORD access_mask, Network network = Network::kAllowed);
   WorldAccessAttributes(const WorldAccessAttributes&) = delete;
   WorldAccessAttributes& operator=(const WorldAccessAttributes&) = delete;
 

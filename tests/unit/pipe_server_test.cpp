@@ -101,5 +101,29 @@ TEST(PipeServerTest, SilentClientsAreCappedAndDisconnectedInTime) {
   EXPECT_TRUE(server.Stop(10000));
 }
 
+TEST(PipeServerTest, ANameAnotherProgramHoldsIsNotServed) {
+  UniqueHandle squatter(CreateNamedPipeW(kPipeName, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE, 8,
+                                         4096, 4096, 0, nullptr));
+  ASSERT_TRUE(squatter);
+  PipeServer server;
+  PipeServer::Options options;
+  options.name = kPipeName;
+  options.access_mask = GENERIC_READ | GENERIC_WRITE;
+  options.creation_failures_allowed = 1;
+  ASSERT_TRUE(server.Start(options, PipeServer::RequestReply(32, [](uint8_t*, size_t) {
+    return size_t{0};
+  })));
+  Sleep(300);  // the server's attempt has been made and refused
+
+  // The squatter's one instance takes the first client; there is no second instance.
+  UniqueHandle first(CreateFileW(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 OPEN_EXISTING, 0, nullptr));
+  EXPECT_TRUE(first);
+  UniqueHandle second(CreateFileW(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+  EXPECT_FALSE(second);  // busy (wine: not found), where our own instance would have taken it
+  EXPECT_TRUE(server.Stop(2000));
+}
+
 }  // namespace
 }  // namespace halvaro

@@ -44,5 +44,32 @@ TEST(WorldAccessTest, NamedObjectsCreatedWithItCanBeOpened) {
   EXPECT_TRUE(opened);
 }
 
+TEST(WorldAccessTest, NetworkLogonsAreDeniedBeforeEveryoneIsAllowed) {
+  WorldAccessAttributes attributes(0x1201BF, WorldAccessAttributes::Network::kDenied);
+  ASSERT_NE(attributes.get(), nullptr);
+  BOOL present = FALSE, defaulted = TRUE;
+  PACL dacl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorDacl(attributes.get()->lpSecurityDescriptor, &present, &dacl,
+                                        &defaulted));
+  ASSERT_NE(dacl, nullptr);
+  ASSERT_EQ(dacl->AceCount, 2);
+
+  void* first = nullptr;
+  void* second = nullptr;
+  ASSERT_TRUE(GetAce(dacl, 0, &first));
+  ASSERT_TRUE(GetAce(dacl, 1, &second));
+  auto* deny = static_cast<ACCESS_DENIED_ACE*>(first);
+  EXPECT_EQ(deny->Header.AceType, ACCESS_DENIED_ACE_TYPE);
+  EXPECT_NE(deny->Mask & GENERIC_ALL, 0u);
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  UniqueSid network;
+  ASSERT_TRUE(AllocateAndInitializeSid(&nt, 1, SECURITY_NETWORK_RID, 0, 0, 0, 0, 0, 0, 0,
+                                       network.put()));
+  EXPECT_TRUE(EqualSid(&deny->SidStart, network.get()));
+  auto* allow = static_cast<ACCESS_ALLOWED_ACE*>(second);
+  EXPECT_EQ(allow->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+  EXPECT_EQ(allow->Mask, 0x1201BFu);
+}
+
 }  // namespace
 }  // namespace halvaro

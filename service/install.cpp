@@ -32,8 +32,10 @@ DWORD Interrogate(SC_HANDLE service) {
 
 void InstallService() {
   wchar_t path[MAX_PATH] = {};
-  if (GetModuleFileNameW(nullptr, path, MAX_PATH) == 0) {
-    Print("Can not install service (%d)\n", GetLastError());
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {  // a cut-off path would name another file
+    Print("Can not install service (%d)\n",
+          length == 0 ? GetLastError() : static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     return;
   }
   // Quoted: in a directory whose name has spaces, an unquoted path would let the manager

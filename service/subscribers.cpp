@@ -38,7 +38,8 @@ uint32_t Subscribe(Subscriptions& subscriptions, uint32_t process_id, uint32_t m
 
   uint32_t result = kSubscriptionResultDone;
   size_t evicted = 0;
-  while (list.size() - evicted > max_subscribers) {
+  const size_t cap = std::min(max_subscribers, kMostSubscribers);
+  while (list.size() - evicted > cap) {
     Subscriber& oldest = list[evicted++];
     result = kSubscriptionResultEvicted;
     if (oldest.removal) SetEvent(oldest.removal.get());

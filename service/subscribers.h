@@ -30,9 +30,13 @@ struct Subscriptions {
   std::atomic<HotkeyCallback> hotkey_callback{nullptr};
 };
 
+// The most subscribers kept whatever "EMAMaxRegister" says: each costs two named events, and
+// any local program can subscribe under made-up process ids.
+constexpr uint32_t kMostSubscribers = 64;
+
 // Results are the subscription pipe's result codes (common/subscription_message.h). A list
-// longer than `max_subscribers` after the subscribe loses its oldest entries, whose removal
-// events are set.
+// longer than `max_subscribers` (at most kMostSubscribers) after the subscribe loses its
+// oldest entries, whose removal events are set.
 uint32_t Subscribe(Subscriptions& subscriptions, uint32_t process_id, uint32_t max_subscribers);
 uint32_t Unsubscribe(Subscriptions& subscriptions, uint32_t process_id);
 

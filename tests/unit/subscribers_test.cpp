@@ -64,6 +64,13 @@ TEST_F(SubscribersTest, BeyondTheCapOnlyTheOldestGo) {
   EXPECT_EQ(PidAt(2), 14u);
 }
 
+TEST_F(SubscribersTest, AHugeCapStillKeepsTheListBounded) {
+  max_ = 100000;
+  for (uint32_t pid = 1000; pid < 1000 + kMostSubscribers + 6; ++pid) Subscribe(pid);
+  ASSERT_EQ(Count(), static_cast<size_t>(kMostSubscribers));
+  EXPECT_EQ(PidAt(0), 1006u);  // the oldest six went
+}
+
 TEST_F(SubscribersTest, UnsubscribeKeepsOrderAndSignalsNothing) {
   max_ = 3;
   Subscribe(21);

@@ -35,10 +35,23 @@ build_preset() {
   cmake --build --preset "$1"
 }
 
+# Ends the processes of this prefix that no wineserver ends any more: one whose server died
+# under it keeps waiting for that server, and would otherwise count as a program of the
+# next run's prefix of the same path.
+kill_prefix_leftovers() {
+  local p
+  for p in /proc/[0-9]*; do
+    [ "${p#/proc/}" = "$$" ] && continue
+    grep -qsz "^WINEPREFIX=$1\$" "$p/environ" && kill -9 "${p#/proc/}" 2>/dev/null
+  done
+  return 0
+}
+
 testbed_end() {
   if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
     wineserver -k >/dev/null 2>&1 || true
     wineserver -w >/dev/null 2>&1 || true
+    kill_prefix_leftovers "$WINEPREFIX"
   fi
   [ -n "${BOARD_PID:-}" ] && kill "$BOARD_PID" 2>/dev/null || true
   return 0
@@ -51,6 +64,7 @@ testbed_start() {
   trap testbed_end EXIT
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w >/dev/null 2>&1 || true
+  kill_prefix_leftovers "$WINEPREFIX"
   rm -rf "$WINEPREFIX"
   echo "testbed: making the prefix $WINEPREFIX"
   "$HALVARO_WINE" wineboot -i >/dev/null 2>&1

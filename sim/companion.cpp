@@ -11,6 +11,7 @@
 #include <cwchar>
 
 #include "common/object_names.h"
+#include "sim/common/service_station.h"
 
 namespace {
 
@@ -18,18 +19,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
   return DefWindowProcW(window, message, wparam, lparam);
 }
 
-// The service finds windows only in its own window station.
-void JoinServicesStation() {
-  if (HWINSTA station = OpenWindowStationW(L"__wineservice_winstation", FALSE, MAXIMUM_ALLOWED)) {
-    SetProcessWindowStation(station);
-    if (HDESK desktop = OpenDesktopW(L"Default", 0, FALSE, MAXIMUM_ALLOWED)) {
-      SetThreadDesktop(desktop);
-    }
-  }
-}
-
 int OwnForeignWindow() {
-  JoinServicesStation();
+  simcom::JoinServicesStation();  // the service finds windows only in its own station
   WNDCLASSEXW window_class = {};
   window_class.cbSize = sizeof(window_class);
   window_class.lpfnWndProc = WindowProc;

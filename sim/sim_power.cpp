@@ -10,17 +10,13 @@
 #include <cwchar>
 
 #include "common/object_names.h"
+#include "sim/common/service_station.h"
 
 namespace {
 
 // A service's windows live in the services' window station, not in the caller's.
 HWND FindServiceWindow() {
-  if (HWINSTA station = OpenWindowStationW(L"__wineservice_winstation", FALSE, MAXIMUM_ALLOWED)) {
-    SetProcessWindowStation(station);
-    if (HDESK desktop = OpenDesktopW(L"Default", 0, FALSE, MAXIMUM_ALLOWED)) {
-      SetThreadDesktop(desktop);
-    }
-  }
+  simcom::JoinServicesStation();
   return FindWindowW(halvaro::kServiceWindowClass, halvaro::kServiceWindowTitle);
 }
 

@@ -1,7 +1,9 @@
 #include "common/pipe_server.h"
 
-#include <memory>
-#include <vector>
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <iterator>
 
 #include "common/world_access.h"
 
@@ -12,20 +14,20 @@ namespace {
 constexpr DWORD kBufferSize = 4096;
 constexpr DWORD kDefaultTimeoutMs = 150;
 constexpr DWORD kCreationRetryMs = 500;
-// How long a served client has to take its reply before the instance is disconnected.
-constexpr DWORD kDrainTimeoutMs = 2000;
 // How long a connection thread waits for its next client before it ends.
-constexpr DWORD kConnectionIdleMs = 10000;
+constexpr auto kConnectionIdle = std::chrono::seconds(10);
+// While stopping, the reception thread looks again this often for its last completions.
+constexpr DWORD kStoppingPollMs = 100;
 
-// Waits for an overlapped operation that returned ERROR_IO_PENDING; false when the stop
-// event came first or the time ran out (the operation is then cancelled and over), or when
-// it failed.
+// Waits for an overlapped operation of this thread that returned ERROR_IO_PENDING; false
+// when the stop event came first or the time ran out (the operation is then cancelled and
+// over), or when it failed.
 bool Finish(HANDLE pipe, OVERLAPPED* overlapped, DWORD* transferred, DWORD timeout_ms,
             HANDLE stop_event) {
   HANDLE waits[] = {overlapped->hEvent, stop_event};
   const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, timeout_ms);
   if (woke != WAIT_OBJECT_0) {
-    CancelIoEx(pipe, overlapped);
+    CancelIo(pipe);  // this thread's I/O on the pipe: just this operation
     GetOverlappedResult(pipe, overlapped, transferred, TRUE);  // the I/O must be over
     return false;
   }
@@ -38,37 +40,60 @@ bool PipeNameIsHeld(const std::wstring& name) {
   return GetLastError() != ERROR_FILE_NOT_FOUND;
 }
 
+// Milliseconds from `now` to `deadline`, 0 when it has passed.
+DWORD Until(ULONGLONG deadline, ULONGLONG now) {
+  return deadline <= now ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, INFINITE - 1));
+}
+
 }  // namespace
+
+PipeServer::~PipeServer() { Stop(INFINITE); }
 
 bool PipeServer::Start(Options options, Handler handler) {
   if (listener_.Running()) return false;
   options_ = std::move(options);
+  options_.head_size = std::max<size_t>(options_.head_size, 1);
   handler_ = std::move(handler);
-  handed_.reset(CreateSemaphoreW(nullptr, 0, static_cast<LONG>(kPipeMostConnections), nullptr));
-  if (!handed_) return false;
-  return listener_.Start([this](HANDLE stop_event) { Listen(stop_event); });
+  wake_.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!wake_) return false;
+  if (!reception_thread_.Start([this](HANDLE stop_event) { Receive(stop_event); }) ||
+      !listener_.Start([this](HANDLE stop_event) { Listen(stop_event); })) {
+    Stop(INFINITE);
+    return false;
+  }
+  return true;
 }
 
 bool PipeServer::Stop(DWORD timeout_ms) {
   const ULONGLONG began = GetTickCount64();
-  // The listener first, so that no connection starts after the group has closed.
+  const auto left = [&]() -> DWORD {
+    if (timeout_ms == INFINITE) return INFINITE;
+    return Until(began + timeout_ms, GetTickCount64());
+  };
+  // The listener first, so that no client is taken after this.
   const bool listener_ended = listener_.Stop(timeout_ms);
-  DWORD left = timeout_ms;
-  if (timeout_ms != INFINITE) {
-    const ULONGLONG spent = GetTickCount64() - began;
-    left = spent >= timeout_ms ? 0 : static_cast<DWORD>(timeout_ms - spent);
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    stopping_ = true;
+    for (ReplyWatch* watch : replies_) {
+      if (!watch->cut) DisconnectNamedPipe(watch->pipe);
+      watch->cut = true;
+    }
+    connected_.clear();  // closed unserved
+    arrived_.clear();
   }
-  const bool connections_ended = connections_.StopAll(left);
-  if (connections_ended) {
-    std::lock_guard<std::mutex> guard(hand_lock_);
-    handed_pipes_.clear();  // instances handed over as the stop came: closed unserved
-  }
-  return listener_ended && connections_ended;
+  handed_.notify_all();
+  if (wake_) SetEvent(wake_.get());
+  const bool connections_ended = connections_.StopAll(left());
+  // The reception thread ends once the reads it cut have completed.
+  const bool reception_ended = reception_thread_.Stop(left());
+  return listener_ended && connections_ended && reception_ended;
 }
 
 void PipeServer::Listen(HANDLE stop_event) {
   WorldAccessAttributes security(options_.access_mask, WorldAccessAttributes::Network::kDenied);
   UniqueHandle connected_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!connected_event) return;
   int failures = 0;
   // Until the first instance exists, the name must be free: a name that another program
   // already holds is not served beside it (its instances would get some of our clients).
@@ -106,52 +131,195 @@ void PipeServer::Listen(HANDLE stop_event) {
     }
     if (!connected) continue;  // the instance is closed and a new one made
 
-    Dispatch(std::move(pipe));
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      if (stopping_) break;
+      connected_.push_back(std::move(pipe));
+      // A reception thread that cannot keep up loses the oldest, not its memory.
+      if (connected_.size() > kPipeMostWaiting) connected_.pop_front();
+    }
+    SetEvent(wake_.get());
   }
 }
 
-void PipeServer::Dispatch(UniqueHandle pipe) {
-  std::lock_guard<std::mutex> guard(hand_lock_);
-  if (idle_connections_ == 0) {
-    // A new thread, counted idle until it takes this instance. When none can start (all
-    // are busy, or the server is stopping) the instance closes here.
-    if (!connections_.Start([this](HANDLE stop_event) { ServeConnections(stop_event); })) return;
-    ++idle_connections_;
+void PipeServer::Receive(HANDLE) {
+  for (;;) {
+    std::deque<UniqueHandle> connected;
+    bool stopping;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      connected.swap(connected_);
+      stopping = stopping_;
+    }
+    if (stopping) {
+      // Every read still pending is cut; its completion frees it.
+      for (auto& reception : waiting_) {
+        if (reception->cut) continue;
+        CancelIo(reception->pipe.get());
+        DisconnectNamedPipe(reception->pipe.get());
+        reception->cut = true;
+        ++waiting_cut_;
+      }
+      if (waiting_.empty()) return;
+    } else {
+      for (UniqueHandle& pipe : connected) BeginReception(std::move(pipe));
+    }
+    const DWORD wait = stopping ? kStoppingPollMs : CutOverdue();
+    // Alertable: the completions of the reads run here, on this thread.
+    WaitForSingleObjectEx(wake_.get(), wait, TRUE);
   }
-  --idle_connections_;
-  handed_pipes_.push_back(std::move(pipe));
-  ReleaseSemaphore(handed_.get(), 1, nullptr);
+}
+
+void PipeServer::BeginReception(UniqueHandle pipe) {
+  // The oldest silent client makes room for the newest.
+  if (waiting_.size() - waiting_cut_ >= kPipeMostWaiting) {
+    for (auto& oldest : waiting_) {
+      if (oldest->cut) continue;
+      CancelIo(oldest->pipe.get());
+      DisconnectNamedPipe(oldest->pipe.get());
+      oldest->cut = true;
+      ++waiting_cut_;
+      break;
+    }
+  }
+  auto reception = std::make_unique<Reception>();
+  Reception* r = reception.get();
+  r->server = this;
+  r->pipe = std::move(pipe);
+  r->head.resize(options_.head_size);
+  r->deadline = GetTickCount64() + kPipeRequestWaitMs;
+  r->overlapped.hEvent = r;
+  r->position = waiting_.insert(waiting_.end(), std::move(reception));
+  if (!ReadFileEx(r->pipe.get(), r->head.data(), static_cast<DWORD>(r->head.size()),
+                  &r->overlapped, ReceptionDone)) {
+    waiting_.erase(r->position);  // no completion comes: the client has gone already
+  }
+}
+
+void CALLBACK PipeServer::ReceptionDone(DWORD error, DWORD transferred, OVERLAPPED* overlapped) {
+  Reception* reception = static_cast<Reception*>(overlapped->hEvent);
+  reception->server->EndReception(reception, error, transferred);
+}
+
+void PipeServer::EndReception(Reception* reception, DWORD error, DWORD transferred) {
+  const bool cut = reception->cut;
+  if (cut) --waiting_cut_;
+  Arrived arrived{std::move(reception->pipe), std::move(reception->head)};
+  waiting_.erase(reception->position);
+  // A longer request leaves its rest unread, as one read of the head size would.
+  const bool got_request = !cut && (error == ERROR_SUCCESS || error == ERROR_MORE_DATA);
+  if (!got_request) {
+    DisconnectNamedPipe(arrived.pipe.get());
+    return;
+  }
+  arrived.head.resize(std::min<size_t>(transferred, arrived.head.size()));
+  Hand(std::move(arrived));
+}
+
+void PipeServer::Hand(Arrived arrived) {
+  bool needs_thread;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (stopping_) return;
+    arrived_.push_back(std::move(arrived));
+    if (arrived_.size() > kPipeMostQueued) arrived_.pop_front();  // closed unserved
+    needs_thread = arrived_.size() > idle_connections_;
+  }
+  handed_.notify_one();
+  if (!needs_thread) return;
+  if (connections_.Start([this](HANDLE stop_event) { ServeConnections(stop_event); })) return;
+  // Every connection thread is busy. A client that has not read its reply yet gives up its
+  // thread to the one that waits.
+  std::lock_guard<std::mutex> guard(lock_);
+  for (ReplyWatch* watch : replies_) {
+    if (watch->cut) continue;
+    DisconnectNamedPipe(watch->pipe);
+    watch->cut = true;
+    break;
+  }
+}
+
+DWORD PipeServer::CutOverdue() {
+  const ULONGLONG now = GetTickCount64();
+  DWORD wait = INFINITE;
+  // Both lists are in the order of their deadlines.
+  for (auto& reception : waiting_) {
+    if (reception->cut) continue;
+    if (reception->deadline > now) {
+      wait = Until(reception->deadline, now);
+      break;
+    }
+    CancelIo(reception->pipe.get());
+    DisconnectNamedPipe(reception->pipe.get());
+    reception->cut = true;
+    ++waiting_cut_;
+  }
+  std::lock_guard<std::mutex> guard(lock_);
+  for (ReplyWatch* watch : replies_) {
+    if (watch->cut) continue;
+    if (watch->deadline > now) {
+      wait = std::min(wait, Until(watch->deadline, now));
+      break;
+    }
+    DisconnectNamedPipe(watch->pipe);
+    watch->cut = true;
+  }
+  return wait;
 }
 
 void PipeServer::ServeConnections(HANDLE stop_event) {
   // One event for every I/O of every connection this thread serves.
   UniqueHandle io_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  const HANDLE waits[] = {stop_event, handed_.get()};
+  std::unique_lock<std::mutex> lock(lock_);
   for (;;) {
-    const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, kConnectionIdleMs);
-    if (woke == WAIT_TIMEOUT) {
-      std::lock_guard<std::mutex> guard(hand_lock_);
-      // An instance handed over just now is this thread's to serve: wait for its signal.
-      if (!handed_pipes_.empty() || idle_connections_ == 0) continue;
+    if (arrived_.empty()) {
+      ++idle_connections_;
+      const bool handed = handed_.wait_for(
+          lock, kConnectionIdle, [this] { return stopping_ || !arrived_.empty(); });
       --idle_connections_;
-      return;
+      if (!handed || stopping_) return;
     }
-    if (woke != WAIT_OBJECT_0 + 1) return;  // stopping, or the wait failed
-    UniqueHandle pipe;
-    {
-      std::lock_guard<std::mutex> guard(hand_lock_);
-      if (handed_pipes_.empty()) continue;
-      pipe = std::move(handed_pipes_.front());
-      handed_pipes_.pop_front();
-    }
-    if (io_event) Serve(pipe.get(), stop_event, io_event.get());
-    std::lock_guard<std::mutex> guard(hand_lock_);
-    ++idle_connections_;
+    Arrived arrived = std::move(arrived_.front());
+    arrived_.pop_front();
+    lock.unlock();
+    if (io_event) Serve(std::move(arrived), stop_event, io_event.get());
+    lock.lock();
   }
 }
 
-PipeConnection::PipeConnection(HANDLE pipe, HANDLE stop_event, HANDLE io_event)
-    : pipe_(pipe), stop_event_(stop_event), io_event_(io_event) {}
+void PipeServer::Serve(Arrived arrived, HANDLE stop_event, HANDLE io_event) {
+  const HANDLE pipe = arrived.pipe.get();
+  try {
+    PipeConnection connection(pipe, std::move(arrived.head), stop_event, io_event);
+    handler_(connection);
+  } catch (...) {
+    // One request that could not be served; the thread and the server go on.
+  }
+  AwaitReplyRead(pipe);
+  DisconnectNamedPipe(pipe);
+}  // the instance closes here
+
+void PipeServer::AwaitReplyRead(HANDLE pipe) {
+  ReplyWatch watch;
+  watch.pipe = pipe;
+  watch.deadline = GetTickCount64() + kPipeReplyWaitMs;
+  bool first;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (stopping_) return;
+    first = replies_.empty();
+    watch.position = replies_.insert(replies_.end(), &watch);
+  }
+  if (first) SetEvent(wake_.get());  // a deadline earlier than any the reception thread knows
+  // Returns once the client has read everything written to it, or when the pipe is cut.
+  FlushFileBuffers(pipe);
+  std::lock_guard<std::mutex> guard(lock_);
+  replies_.erase(watch.position);
+}
+
+PipeConnection::PipeConnection(HANDLE pipe, std::vector<uint8_t> head, HANDLE stop_event,
+                               HANDLE io_event)
+    : pipe_(pipe), head_(std::move(head)), stop_event_(stop_event), io_event_(io_event) {}
 
 bool PipeConnection::Finish(OVERLAPPED* overlapped, DWORD* transferred, DWORD timeout_ms) {
   return halvaro::Finish(pipe_, overlapped, transferred, timeout_ms, stop_event_);
@@ -159,6 +327,12 @@ bool PipeConnection::Finish(OVERLAPPED* overlapped, DWORD* transferred, DWORD ti
 
 bool PipeConnection::Read(uint8_t* buffer, size_t size, DWORD timeout_ms, size_t* received) {
   *received = 0;
+  if (!head_taken_) {
+    head_taken_ = true;
+    *received = std::min(size, head_.size());
+    if (*received != 0) std::memcpy(buffer, head_.data(), *received);
+    return true;
+  }
   if (!io_event_) return false;
   OVERLAPPED overlapped = {};
   overlapped.hEvent = io_event_;
@@ -192,7 +366,7 @@ bool PipeConnection::Write(const uint8_t* data, size_t size) {
   DWORD written = 0;
   if (WriteFile(pipe_, data, static_cast<DWORD>(size), &written, &overlapped)) return true;
   if (GetLastError() != ERROR_IO_PENDING) return false;
-  return Finish(&overlapped, &written, kDrainTimeoutMs);
+  return Finish(&overlapped, &written, kPipeReplyWaitMs);
 }
 
 bool PipeConnection::Pause(DWORD timeout_ms) {
@@ -207,35 +381,6 @@ PipeServer::Handler PipeServer::RequestReply(size_t request_capacity, RequestHan
     const size_t reply_length = handler(buffer.data(), received);
     connection.Write(buffer.data(), reply_length);
   };
-}
-
-void PipeServer::Serve(HANDLE pipe, HANDLE stop_event, HANDLE io_event) {
-  {
-    PipeConnection connection(pipe, stop_event, io_event);
-    handler_(connection);
-  }
-  // Let the client take the reply before the instance is disconnected: it closes its end
-  // once it has read it. Unlike a flush, this wait is bounded and ends with the stop.
-  OVERLAPPED overlapped = {};
-  overlapped.hEvent = io_event;
-  uint8_t rest[64];
-  // One deadline for the whole drain: a client that keeps writing does not keep the thread.
-  const ULONGLONG deadline = GetTickCount64() + kDrainTimeoutMs;
-  for (;;) {
-    const ULONGLONG now = GetTickCount64();
-    if (now >= deadline) break;
-    ResetEvent(io_event);
-    DWORD drained = 0;
-    if (ReadFile(pipe, rest, sizeof(rest), &drained, &overlapped)) continue;
-    const DWORD error = GetLastError();
-    if (error == ERROR_MORE_DATA) continue;
-    if (error != ERROR_IO_PENDING) break;  // the client has gone
-    if (!Finish(pipe, &overlapped, &drained, static_cast<DWORD>(deadline - now), stop_event) &&
-        GetLastError() != ERROR_MORE_DATA) {
-      break;
-    }
-  }
-  DisconnectNamedPipe(pipe);
 }
 
 }  // namespace halvaro

@@ -1,47 +1,70 @@
-// A named-pipe server that answers one request per connection: one instance waits for a
-// client at a time, and each connected instance is served on a connection thread, at most
-// kPipeMostConnections at once. A connection thread that has served its client waits a while
-// for the next one, so that a client making request after request does not pay for a new
-// thread each time.
+// A named-pipe server that answers one request per connection.
+//
+// A connection goes through three stages, each bounded:
+// 1. Reception. One instance waits for a client at a time. A connected client has
+//    kPipeRequestWaitMs to send the head of its request; until it does it costs no thread,
+//    only a pending read of the reception thread. At most kPipeMostWaiting clients wait so;
+//    one more evicts the oldest.
+// 2. Service. A client whose request has arrived is handed to a connection thread, at most
+//    kPipeMostConnections at once; more wait in a short queue (the oldest is dropped when it
+//    overflows). A thread that has served its client waits a while for the next one, so that
+//    request after request does not pay for a new thread each time.
+// 3. Reply. The instance is disconnected as soon as the client has read the reply (a flush);
+//    a client that does not read it within kPipeReplyWaitMs, or while others wait for a
+//    thread, or when the server stops, is cut off by the reception thread. What a client
+//    writes after its request is discarded with the disconnect.
 //
 // Threading: Start and Stop are called from one thread (the service's start sequence and
-// stop path). The listener and the connections are worker threads (worker_thread.h); the
-// handler runs on the connection threads, several at once. All waits are overlapped and also
-// wait for the thread's stop event, so Stop cancels every blocked connect, read and drain and
-// waits for every thread before it returns.
+// stop path). The listener, the reception thread and the connections are worker threads
+// (worker_thread.h); the handler runs on the connection threads, several at once. Every wait
+// is bounded or ends with the stop, so Stop ends every connection in each stage and waits for
+// every thread before it returns.
 #pragma once
 
 #include <windows.h>
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <deque>
+#include <functional>
+#include <list>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "common/unique_resource.h"
 #include "common/worker_thread.h"
 
 namespace halvaro {
 
-// A client has this long after connecting to send its request (each read of it); one that
-// stays silent is disconnected, so that no connection thread waits for ever.
+// A client has this long after connecting to send its request; a silent one is disconnected.
 constexpr DWORD kPipeRequestWaitMs = 5000;
-// Connections served at once; a client that comes while all are busy is disconnected at once.
+// Further reads of a request that came in pieces wait this long for each piece.
+constexpr DWORD kPipeContinuationWaitMs = 1000;
+// A client has this long to read its reply before the instance is disconnected.
+constexpr DWORD kPipeReplyWaitMs = 2000;
+// Requests served at once, each on a connection thread.
 constexpr size_t kPipeMostConnections = 16;
+// Connected clients whose request has not arrived yet; one more evicts the oldest.
+constexpr size_t kPipeMostWaiting = 1024;
+// Requests that have arrived while every connection thread is busy; one more drops the oldest.
+constexpr size_t kPipeMostQueued = 64;
 
 // One connected client, as its handler sees it. Every wait also ends with the server's stop.
 class PipeConnection {
  public:
-  // `io_event` is a manual-reset event of the serving thread, reused for each of its I/Os.
-  PipeConnection(HANDLE pipe, HANDLE stop_event, HANDLE io_event);
+  // `head` holds the first bytes of the request, read at reception; `io_event` is a
+  // manual-reset event of the serving thread, reused for each of its I/Os.
+  PipeConnection(HANDLE pipe, std::vector<uint8_t> head, HANDLE stop_event, HANDLE io_event);
   PipeConnection(const PipeConnection&) = delete;
   PipeConnection& operator=(const PipeConnection&) = delete;
 
-  // Reads the next message, or the rest of one partly read, into `buffer`. True with the
-  // bytes in *received when something was read (a longer message leaves its rest for the
-  // next read); false when the read failed, the time ran out or the server is stopping.
+  // Reads what the client sent: the first call returns the head read at reception (as one
+  // read of the pipe would have); later calls read further bytes that arrive within
+  // `timeout_ms`. True with the bytes in *received when something was read; false when the
+  // read failed, the time ran out or the server is stopping.
   bool Read(uint8_t* buffer, size_t size, DWORD timeout_ms, size_t* received);
   // Writes one message; false when it could not be written in time.
   bool Write(const uint8_t* data, size_t size);
@@ -52,6 +75,8 @@ class PipeConnection {
   bool Finish(OVERLAPPED* overlapped, DWORD* transferred, DWORD timeout_ms);
 
   HANDLE pipe_;
+  std::vector<uint8_t> head_;
+  bool head_taken_ = false;
   HANDLE stop_event_;
   HANDLE io_event_;
 };
@@ -68,41 +93,83 @@ class PipeServer {
   struct Options {
     std::wstring name;        // "\\.\pipe\..."
     DWORD access_mask = 0;    // granted to Everyone on the pipe
+    size_t head_size = 32;    // bytes of a request read at reception (the handler's first read)
     int creation_failures_allowed = 3;  // in a row, 500 ms apart; then the listener ends
   };
 
   PipeServer() = default;
-  ~PipeServer() { Stop(INFINITE); }
+  ~PipeServer();
   PipeServer(const PipeServer&) = delete;
   PipeServer& operator=(const PipeServer&) = delete;
 
-  // Starts the listener thread. Returns false when it cannot be started.
+  // Starts the listener and reception threads. Returns false when they cannot be started.
   bool Start(Options options, Handler handler);
 
-  // Cancels all blocked I/O and waits for the listener and every connection thread, all
-  // within `timeout_ms`. True when none is left running; a server is not started again.
+  // Ends every connection and waits for all threads, within `timeout_ms`. True when none is
+  // left running; a server is not started again.
   bool Stop(DWORD timeout_ms);
 
  private:
-  void Listen(HANDLE stop_event);
-  // Hands a connected instance to an idle connection thread, or to a new one; closes it when
-  // all kPipeMostConnections are busy.
-  void Dispatch(UniqueHandle pipe);
-  // The body of a connection thread: serves handed instances until it has been idle too long.
-  void ServeConnections(HANDLE stop_event);
-  void Serve(HANDLE pipe, HANDLE stop_event, HANDLE io_event);
+  // A client whose request has not arrived; the reception thread's own.
+  struct Reception {
+    OVERLAPPED overlapped = {};  // hEvent, which a ReadFileEx leaves alone, points back here
+    PipeServer* server = nullptr;
+    UniqueHandle pipe;
+    std::vector<uint8_t> head;
+    ULONGLONG deadline = 0;
+    bool cut = false;  // disconnected; its completion is still to come
+    std::list<std::unique_ptr<Reception>>::iterator position;
+  };
+  // A connection thread waiting for its client to read the reply.
+  struct ReplyWatch {
+    HANDLE pipe = nullptr;  // valid while listed: its thread closes it only afterwards
+    ULONGLONG deadline = 0;
+    bool cut = false;
+    std::list<ReplyWatch*>::iterator position;
+  };
+  struct Arrived {     // a request that has arrived, waiting for a connection thread
+    UniqueHandle pipe;
+    std::vector<uint8_t> head;
+  };
 
-  // Written by Start before the listener starts, then only read.
+  void Listen(HANDLE stop_event);
+  // The reception thread: reads the head of each request, hands arrived requests to the
+  // connection threads, and disconnects the clients whose time is over.
+  void Receive(HANDLE stop_event);
+  void BeginReception(UniqueHandle pipe);
+  static void CALLBACK ReceptionDone(DWORD error, DWORD transferred, OVERLAPPED* overlapped);
+  void EndReception(Reception* reception, DWORD error, DWORD transferred);
+  void Hand(Arrived arrived);
+  // Disconnects the waiting clients and the unread replies whose time is over; returns the
+  // time until the next deadline.
+  DWORD CutOverdue();
+
+  // The body of a connection thread: serves arrived requests until it has been idle too long.
+  void ServeConnections(HANDLE stop_event);
+  void Serve(Arrived arrived, HANDLE stop_event, HANDLE io_event);
+  // Flushes the reply, cut off by the reception thread after its time.
+  void AwaitReplyRead(HANDLE pipe);
+
+  // Written by Start before the threads start, then only read.
   Options options_;
   Handler handler_;
+  UniqueHandle wake_;  // auto-reset; wakes the reception thread
+
   WorkerThread listener_;
+  WorkerThread reception_thread_;
   WorkerGroup connections_{kPipeMostConnections};
 
-  // Signalled once per handed instance; created by Start, then only waited on and released.
-  UniqueHandle handed_;
-  std::mutex hand_lock_;  // taken before the connection group's own lock, never after
-  std::deque<UniqueHandle> handed_pipes_;  // guarded by hand_lock_
-  size_t idle_connections_ = 0;            // guarded by hand_lock_
+  // Owned by the reception thread: only it (and the completions it runs) touch it.
+  std::list<std::unique_ptr<Reception>> waiting_;  // oldest first
+  size_t waiting_cut_ = 0;  // of waiting_, disconnected and awaiting their completion
+
+  std::mutex lock_;                 // a leaf: nothing but a disconnect is called under it
+  std::condition_variable handed_;  // signalled with lock_ for each arrived request
+  bool stopping_ = false;                 // guarded by lock_
+  std::deque<UniqueHandle> connected_;    // guarded by lock_; from the listener, unread
+  std::deque<Arrived> arrived_;           // guarded by lock_; waiting for a thread
+  size_t idle_connections_ = 0;           // guarded by lock_; threads waiting on handed_
+  std::list<ReplyWatch*> replies_;        // guarded by lock_; oldest first
 };
 
 }  // namespace halvaro

@@ -57,7 +57,7 @@ void AvCommandClient(PipeConnection& connection) {
       result = kAvResultBadLength;  // no data is read
     } else {
       size_t got = 0;
-      connection.Read(data.data(), length, kPipeRequestWaitMs, &got);
+      connection.Read(data.data(), length, kPipeContinuationWaitMs, &got);
       if (got < length && connection.Pause(kSecondReadPauseMs)) {
         size_t more = 0;
         connection.Read(data.data() + got, length - got, kSecondReadWaitMs, &more);
@@ -81,6 +81,7 @@ void StartAvCommandListener(int instance) {
   PipeServer::Options options;
   options.name = name;
   options.access_mask = kPipeAccessMask;
+  options.head_size = kAvHeaderSize;
   pipe.server.Start(std::move(options), AvCommandClient);
 }
 

@@ -54,6 +54,7 @@ void StartSubscriptionListener(int instance) {
   PipeServer::Options options;
   options.name = name;
   options.access_mask = kPipeAccessMask;
+  options.head_size = kSubscriptionRequestSize;
   pipe.server.Start(std::move(options),
                     PipeServer::RequestReply(kSubscriptionRequestSize, SubscriptionClient));
 }

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <vector>
 
@@ -63,42 +64,102 @@ bool DisconnectedByServer(HANDLE pipe) {
   return !PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr);
 }
 
-TEST(PipeServerTest, SilentClientsAreCappedAndDisconnectedInTime) {
-  PipeServer server;
-  PipeServer::Options options;
-  options.name = kPipeName;
-  options.access_mask = GENERIC_READ | GENERIC_WRITE;
-  ASSERT_TRUE(server.Start(options, PipeServer::RequestReply(32, [](uint8_t*, size_t n) {
-    return n;
-  })));
+bool WaitDisconnected(HANDLE pipe, DWORD timeout_ms) {
+  const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+  while (!DisconnectedByServer(pipe)) {
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(10);
+  }
+  return true;
+}
+
+// One request on a connection of its own; true when the 4-byte echo came back.
+bool Ask(const uint8_t (&request)[4]) {
+  UniqueHandle pipe = Connect();
+  DWORD done = 0;
+  uint8_t reply[4] = {};
+  return pipe && WriteFile(pipe.get(), request, sizeof(request), &done, nullptr) &&
+         ReadFile(pipe.get(), reply, sizeof(reply), &done, nullptr) && done == sizeof(reply) &&
+         std::equal(reply, reply + 4, request);
+}
+
+class EchoServer {
+ public:
+  EchoServer() {
+    PipeServer::Options options;
+    options.name = kPipeName;
+    options.access_mask = GENERIC_READ | GENERIC_WRITE;
+    started_ = server_.Start(options, PipeServer::RequestReply(32, [](uint8_t*, size_t n) {
+      return n;
+    }));
+  }
+  bool started() const { return started_; }
+  PipeServer& server() { return server_; }
+
+ private:
+  PipeServer server_;
+  bool started_ = false;
+};
+
+TEST(PipeServerTest, SilentClientsCostNoThreadAndTheOldestMakeRoom) {
+  const size_t threads_before = ThreadsOfThisProcess();
+  EchoServer echo;
+  ASSERT_TRUE(echo.started());
 
   std::vector<UniqueHandle> silent;
-  for (size_t i = 0; i < kPipeMostConnections; ++i) {
+  for (size_t i = 0; i <= kPipeMostWaiting; ++i) {
     silent.push_back(Connect());
-    ASSERT_TRUE(silent.back());
+    ASSERT_TRUE(silent.back()) << i;
   }
-  // One more than the server serves at once: turned away at once, not given a thread.
-  UniqueHandle extra = Connect();
-  ASSERT_TRUE(extra);
-  bool turned_away = false;
-  for (int i = 0; i < 200 && !turned_away; ++i) {
-    turned_away = DisconnectedByServer(extra.get());
-    if (!turned_away) Sleep(10);
-  }
-  EXPECT_TRUE(turned_away);
-  EXPECT_FALSE(DisconnectedByServer(silent.front().get()));
+  // One more than may wait: the oldest is let go long before its time is over.
+  EXPECT_TRUE(WaitDisconnected(silent.front().get(), kPipeRequestWaitMs / 2));
+  EXPECT_FALSE(DisconnectedByServer(silent.back().get()));
+  // The others do not keep a new client from its answer, nor cost a thread each.
+  const uint8_t request[4] = {3, 1, 2, 3};
+  EXPECT_TRUE(Ask(request));
+  EXPECT_LE(ThreadsOfThisProcess(), threads_before + 3);  // listener, reception, one connection
 
-  // The silent ones are let go once their time to send a request is over.
-  const ULONGLONG deadline = GetTickCount64() + kPipeRequestWaitMs + 5000;
-  size_t gone = 0;
-  while (GetTickCount64() < deadline) {
-    gone = 0;
-    for (const UniqueHandle& pipe : silent) gone += DisconnectedByServer(pipe.get()) ? 1 : 0;
-    if (gone == silent.size()) break;
-    Sleep(50);
+  // And they are let go once their time to send a request is over.
+  EXPECT_TRUE(WaitDisconnected(silent.back().get(), kPipeRequestWaitMs + 5000));
+  EXPECT_TRUE(echo.server().Stop(10000));
+  EXPECT_EQ(ThreadsOfThisProcess(), threads_before);
+}
+
+TEST(PipeServerTest, TheConnectionEndsOnceTheReplyIsRead) {
+  EchoServer echo;
+  ASSERT_TRUE(echo.started());
+  UniqueHandle pipe = Connect();
+  ASSERT_TRUE(pipe);
+  const uint8_t request[4] = {3, 0, 0, 0};
+  DWORD done = 0;
+  ASSERT_TRUE(WriteFile(pipe.get(), request, sizeof(request), &done, nullptr));
+  uint8_t reply[64] = {};
+  ASSERT_TRUE(ReadFile(pipe.get(), reply, sizeof(reply), &done, nullptr));
+  // A client that reads on learns of the end at once, not when the reply's time is over.
+  const ULONGLONG began = GetTickCount64();
+  EXPECT_FALSE(ReadFile(pipe.get(), reply, sizeof(reply), &done, nullptr));
+  EXPECT_LT(GetTickCount64() - began, kPipeReplyWaitMs / 2);
+}
+
+TEST(PipeServerTest, ClientsThatNeverReadTheirReplyGiveWayToOthers) {
+  EchoServer echo;
+  ASSERT_TRUE(echo.started());
+  // Every connection thread waits for a client to read its reply ...
+  std::vector<UniqueHandle> deaf;
+  const uint8_t request[4] = {3, 0, 0, 0};
+  for (size_t i = 0; i < kPipeMostConnections; ++i) {
+    deaf.push_back(Connect());
+    ASSERT_TRUE(deaf.back());
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(deaf.back().get(), request, sizeof(request), &written, nullptr));
   }
-  EXPECT_EQ(gone, silent.size());
-  EXPECT_TRUE(server.Stop(10000));
+  Sleep(200);
+  // ... and one more client is still answered before their time is over.
+  const ULONGLONG began = GetTickCount64();
+  EXPECT_TRUE(Ask(request));
+  EXPECT_LT(GetTickCount64() - began, kPipeReplyWaitMs / 2);
+  // A deaf client is cut off in the end, its reply unread.
+  EXPECT_TRUE(WaitDisconnected(deaf.back().get(), kPipeReplyWaitMs + 5000));
 }
 
 TEST(PipeServerTest, ANameAnotherProgramHoldsIsNotServed) {

@@ -1,0 +1,301 @@
+// A hostile client of the service's two pipes, for the reliability tests and the soak.
+//
+//   PipeAbuse.exe fuzz <sub|av> <count> <seed>   sends <count> malformed or random requests,
+//       each on a connection of its own, and checks every reply that comes; prints
+//       "sent=<n> replies=<n> bad_replies=<n>", then "answered=<0|1>" for one valid request.
+//   PipeAbuse.exe idle <sub|av> <count> <hold s> opens <count> connections that never write
+//       and prints "held=<n>"; then asks a valid request on a further connection and prints
+//       "answered=<0|1> ms=<n>"; holds them all for <hold s>, closes them, prints "released".
+//   PipeAbuse.exe counts                          prints "threads=<n> handles=<n>" of the
+//       service process (Halvaro.exe).
+//   PipeAbuse.exe ask <sub|av>                    one valid request; prints "answered=<0|1>".
+//
+// Exit codes: 0 done, 1 failure (a message on stderr), 2 usage.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <random>
+#include <vector>
+
+#include "common/av_command_message.h"
+#include "common/bounded_format.h"
+#include "common/object_names.h"
+#include "common/subscription_message.h"
+#include "common/unique_resource.h"
+
+namespace halvaro {
+namespace {
+
+constexpr DWORD kConnectPatienceMs = 5000;
+constexpr DWORD kWriteWaitMs = 200;   // a write the service does not take is abandoned
+constexpr DWORD kReplyWaitMs = 3000;  // for a valid request's reply
+
+struct Pipe {
+  const wchar_t* format;
+  bool av;
+};
+
+bool ChoosePipe(const wchar_t* which, Pipe* pipe) {
+  if (std::wcscmp(which, L"sub") == 0) {
+    *pipe = {kSubscriptionPipeNameFormat, false};
+    return true;
+  }
+  if (std::wcscmp(which, L"av") == 0) {
+    *pipe = {kAvCommandPipeNameFormat, true};
+    return true;
+  }
+  return false;
+}
+
+// An overlapped client end, so that no write or read of ours can hang on the service.
+UniqueHandle Connect(const Pipe& pipe) {
+  wchar_t name[kPipeNameSize];
+  FormatBounded(name, kPipeNameSize, pipe.format, 0);
+  const ULONGLONG deadline = GetTickCount64() + kConnectPatienceMs;
+  for (;;) {
+    UniqueHandle handle(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    if (handle || GetTickCount64() >= deadline) return handle;
+    if (GetLastError() == ERROR_PIPE_BUSY) {
+      WaitNamedPipeW(name, 100);
+    } else {
+      Sleep(10);  // between two instances
+    }
+  }
+}
+
+// One overlapped transfer, cancelled after `wait_ms`; the bytes moved.
+DWORD Transfer(HANDLE handle, bool write, void* bytes, DWORD length, DWORD wait_ms) {
+  UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  OVERLAPPED overlapped = {};
+  overlapped.hEvent = event.get();
+  DWORD moved = 0;
+  const BOOL done = write ? WriteFile(handle, bytes, length, &moved, &overlapped)
+                          : ReadFile(handle, bytes, length, &moved, &overlapped);
+  if (done) return moved;
+  const DWORD error = GetLastError();
+  if (error != ERROR_IO_PENDING && error != ERROR_MORE_DATA) return 0;
+  if (WaitForSingleObject(event.get(), wait_ms) != WAIT_OBJECT_0) CancelIo(handle);
+  GetOverlappedResult(handle, &overlapped, &moved, TRUE);
+  return moved;
+}
+
+// Reads until the service disconnects or the time is over; the whole reply.
+std::vector<uint8_t> ReadReply(HANDLE handle, DWORD wait_ms) {
+  std::vector<uint8_t> reply;
+  const ULONGLONG deadline = GetTickCount64() + wait_ms;
+  uint8_t chunk[8 + 4096];
+  while (reply.size() < sizeof(chunk)) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) break;
+    const DWORD got = Transfer(handle, false, chunk, sizeof(chunk),
+                               static_cast<DWORD>(deadline - now));
+    if (got == 0) break;
+    reply.insert(reply.end(), chunk, chunk + got);
+  }
+  return reply;
+}
+
+// Whether a reply is one the protocol allows (an empty one is: the connection was dropped).
+bool WellFormed(const Pipe& pipe, const std::vector<uint8_t>& reply) {
+  if (reply.empty()) return true;
+  if (pipe.av) {
+    const std::optional<AvReplyHeader> header = DecodeAvReplyHeader(reply.data(), reply.size());
+    if (!header) return false;
+    if (header->reply_code != kAvOperationReply && header->reply_code != kAvUnknownCommandReply) {
+      return false;
+    }
+    return reply.size() == kAvHeaderSize + header->data_length;
+  }
+  const std::optional<SubscriptionReply> decoded = DecodeSubscriptionReply(reply.data(), reply.size());
+  if (!decoded) return false;
+  const size_t expected = decoded->reply_code == kReadLastCodeReply
+                              ? kSubscriptionLastCodeReplySize
+                              : kSubscriptionReplySize;
+  return reply.size() == expected;
+}
+
+// A valid, harmless request: the last event code, or the AV query.
+std::vector<uint8_t> ValidRequest(const Pipe& pipe) {
+  if (pipe.av) return EncodeAvRequest(kAvQueryOperation, 0);
+  const EncodedSubscriptionRequest request = EncodeSubscriptionRequest(kReadLastCodeCommand, 0, 0);
+  return std::vector<uint8_t>(request.bytes, request.bytes + request.length);
+}
+
+bool Ask(const Pipe& pipe) {
+  UniqueHandle handle = Connect(pipe);
+  if (!handle) return false;
+  std::vector<uint8_t> request = ValidRequest(pipe);
+  if (Transfer(handle.get(), true, request.data(), static_cast<DWORD>(request.size()),
+               kReplyWaitMs) != request.size()) {
+    return false;
+  }
+  const std::vector<uint8_t> reply = ReadReply(handle.get(), kReplyWaitMs);
+  return !reply.empty() && WellFormed(pipe, reply);
+}
+
+// One hostile request. Returns false when a reply came that the protocol does not allow.
+bool Abuse(const Pipe& pipe, std::mt19937& random, bool* replied) {
+  *replied = false;
+  UniqueHandle handle = Connect(pipe);
+  if (!handle) return true;  // turned away is no fault
+  std::vector<uint8_t> bytes;
+  const int kind = static_cast<int>(random() % 8);
+  switch (kind) {
+    case 0:  // connect and close
+      return true;
+    case 1: {  // random bytes, any length up to 8 KiB
+      bytes.resize(random() % (8 * 1024 + 1));
+      for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
+      break;
+    }
+    case 2: {  // a partial header
+      bytes.resize(1 + random() % (pipe.av ? kAvHeaderSize - 1 : kSubscriptionRequestSize - 1));
+      for (uint8_t& b : bytes) b = static_cast<uint8_t>(random() % 4);
+      break;
+    }
+    case 3: {  // the largest lengths in a well-formed header, with or without their data
+      bytes = ValidRequest(pipe);
+      if (pipe.av) {
+        const uint16_t length = (random() % 2) ? 0xFFFF : 4097 + random() % 100;
+        bytes[kAvDataLengthOffset] = static_cast<uint8_t>(length);
+        bytes[kAvDataLengthOffset + 1] = static_cast<uint8_t>(length >> 8);
+      } else {
+        bytes[0] = static_cast<uint8_t>(1 + random() % 3);
+        for (int i = 4; i < 8; ++i) bytes[i] = 0xFF;
+      }
+      if (random() % 2) bytes.resize(bytes.size() + random() % 5000, 0x5A);
+      break;
+    }
+    case 4: {  // a request whose data is shorter than announced (truncated write)
+      bytes = ValidRequest(pipe);
+      if (pipe.av) {
+        bytes[kAvDataLengthOffset] = 0x00;
+        bytes[kAvDataLengthOffset + 1] = 0x10;  // 4096
+      }
+      bytes.resize(bytes.size() / 2 + 1);
+      break;
+    }
+    case 5: {  // a valid request, written and never read
+      bytes = ValidRequest(pipe);
+      Transfer(handle.get(), true, bytes.data(), static_cast<DWORD>(bytes.size()), kWriteWaitMs);
+      return true;
+    }
+    case 6: {  // every command byte, random payload lengths
+      bytes = ValidRequest(pipe);
+      bytes[0] = static_cast<uint8_t>(random());
+      if (!pipe.av) {
+        for (int i = 4; i < 8; ++i) bytes[i] = static_cast<uint8_t>(random());
+        bytes[0] = static_cast<uint8_t>(random() % 2 ? 2 : bytes[0]);  // unsubscribe, mostly
+      } else if (bytes.size() > kAvHeaderSize) {
+        bytes[kAvHeaderSize] = static_cast<uint8_t>(3 + random() % 253);  // no board command
+      }
+      break;
+    }
+    default: {  // a zero-length message
+      break;
+    }
+  }
+  Transfer(handle.get(), true, bytes.data(), static_cast<DWORD>(bytes.size()), kWriteWaitMs);
+  const std::vector<uint8_t> reply = ReadReply(handle.get(), random() % 2 ? 50 : 0);
+  *replied = !reply.empty();
+  return WellFormed(pipe, reply);
+}
+
+int Fuzz(const Pipe& pipe, unsigned count, unsigned seed) {
+  std::mt19937 random(seed);
+  unsigned replies = 0;
+  unsigned bad = 0;
+  for (unsigned i = 0; i < count; ++i) {
+    bool replied = false;
+    if (!Abuse(pipe, random, &replied)) ++bad;
+    if (replied) ++replies;
+  }
+  std::printf("sent=%u replies=%u bad_replies=%u\n", count, replies, bad);
+  std::printf("answered=%d\n", Ask(pipe) ? 1 : 0);
+  return 0;
+}
+
+int Idle(const Pipe& pipe, unsigned count, unsigned hold_seconds) {
+  std::vector<UniqueHandle> held;
+  held.reserve(count);
+  for (unsigned i = 0; i < count; ++i) {
+    UniqueHandle handle = Connect(pipe);
+    if (!handle) break;
+    held.push_back(std::move(handle));
+  }
+  std::printf("held=%u\n", static_cast<unsigned>(held.size()));
+  std::fflush(stdout);
+  const ULONGLONG began = GetTickCount64();
+  const bool answered = Ask(pipe);
+  std::printf("answered=%d ms=%u\n", answered ? 1 : 0,
+              static_cast<unsigned>(GetTickCount64() - began));
+  std::fflush(stdout);
+  Sleep(hold_seconds * 1000);
+  held.clear();
+  std::printf("released\n");
+  return 0;
+}
+
+int Counts() {
+  UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS | TH32CS_SNAPTHREAD, 0));
+  if (!snapshot) return 1;
+  PROCESSENTRY32W process = {};
+  process.dwSize = sizeof(process);
+  DWORD pid = 0;
+  for (BOOL more = Process32FirstW(snapshot.get(), &process); more;
+       more = Process32NextW(snapshot.get(), &process)) {
+    if (_wcsicmp(process.szExeFile, L"Halvaro.exe") == 0) pid = process.th32ProcessID;
+  }
+  if (pid == 0) {
+    std::fputs("no service process\n", stderr);
+    return 1;
+  }
+  THREADENTRY32 thread = {};
+  thread.dwSize = sizeof(thread);
+  unsigned threads = 0;
+  for (BOOL more = Thread32First(snapshot.get(), &thread); more;
+       more = Thread32Next(snapshot.get(), &thread)) {
+    if (thread.th32OwnerProcessID == pid) ++threads;
+  }
+  UniqueHandle service(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid));
+  DWORD handles = 0;
+  if (!service || !GetProcessHandleCount(service.get(), &handles)) {
+    std::fputs("cannot read the service's handle count\n", stderr);
+    return 1;
+  }
+  std::printf("threads=%u handles=%lu\n", threads, static_cast<unsigned long>(handles));
+  return 0;
+}
+
+int Usage() {
+  std::fputs("usage: PipeAbuse.exe fuzz <sub|av> <count> <seed> | idle <sub|av> <count> <hold s> |"
+             " counts | ask <sub|av>\n", stderr);
+  return 2;
+}
+
+}  // namespace
+}  // namespace halvaro
+
+int wmain(int argc, wchar_t** argv) {
+  using namespace halvaro;
+  if (argc == 2 && std::wcscmp(argv[1], L"counts") == 0) return Counts();
+  Pipe pipe;
+  if (argc < 3 || !ChoosePipe(argv[2], &pipe)) return Usage();
+  if (argc == 3 && std::wcscmp(argv[1], L"ask") == 0) {
+    const bool answered = Ask(pipe);
+    std::printf("answered=%d\n", answered ? 1 : 0);
+    return 0;
+  }
+  if (argc != 5) return Usage();
+  const unsigned a = static_cast<unsigned>(std::wcstoul(argv[3], nullptr, 10));
+  const unsigned b = static_cast<unsigned>(std::wcstoul(argv[4], nullptr, 10));
+  if (std::wcscmp(argv[1], L"fuzz") == 0) return Fuzz(pipe, a, b);
+  if (std::wcscmp(argv[1], L"idle") == 0) return Idle(pipe, a, b);
+  return Usage();
+}

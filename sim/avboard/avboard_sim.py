@@ -15,15 +15,17 @@ Behaviours: "ack"    F0 0F to every frame with a good checksum, nothing otherwis
             "zeros"  00 00 to every frame
             "f0"     the single byte F0 to every frame
             "one"    the single byte reply_byte to every frame
+            "garbage" never answers, but sends random bytes (never F0) without pause
 Junk bytes (anything other than 6A / 8A where a frame should start) are
 recorded as 1-byte frames and never answered.  The displayed state (volume,
 disc) follows every frame with a good checksum, whatever the behaviour.
 """
-import argparse, collections, dataclasses, json, os, re, select, signal, sys
+import argparse, collections, dataclasses, json, os, random, re, select, signal, sys
 import termios, threading, time, traceback, tty
 
 ACK = b"\xF0\x0F"
-BEHAVIOURS = ("ack", "silent", "zeros", "f0", "one", "delay")
+BEHAVIOURS = ("ack", "silent", "zeros", "f0", "one", "delay", "garbage")
+GARBAGE = bytes(b for b in range(256) if b != 0xF0)  # no byte could start an acknowledgement
 SET_KINDS = {0x02: "hotkey_volume", 0x03: "set_volume", 0x08: "disc_state"}
 _SPEEDS = {getattr(termios, n): int(n[1:]) for n in dir(termios) if re.fullmatch(r"B\d+", n)}
 
@@ -189,6 +191,9 @@ class AvBoard:
                     due.append(self._out[0][0])
             wait = min(due) - time.perf_counter() if due else 0.05
             wait = 0.0 if wait < 0.002 else min(wait - 0.001, 0.05)   # sleep, then spin
+            if self._behaviour == "garbage":
+                self._spew()
+                wait = min(wait, 0.001)
             ready, _, _ = select.select([self._master, self._wake_r], [], [], wait)
             if self._wake_r in ready:
                 os.read(self._wake_r, 4096)
@@ -211,6 +216,13 @@ class AvBoard:
                 if len(partial) == need:
                     pending.append((rx_clock, bytes(partial)))
                     partial.clear()
+
+    def _spew(self):
+        junk = bytes(random.choice(GARBAGE) for _ in range(64))
+        try:
+            os.write(self._master, junk)
+        except (BlockingIOError, OSError):
+            pass                    # the PC side is full: it reads no faster than that
 
     def _flush(self, now):
         with self._lock:
@@ -241,7 +253,8 @@ class AvBoard:
             behaviour, delay, one = self._behaviour, self._delay_ms, self._reply_byte
         if kind != "junk":
             reply = {"ack": ACK if ok else b"", "delay": ACK if ok else b"", "silent": b"",
-                     "zeros": b"\0\0", "f0": b"\xF0", "one": bytes([one])}[behaviour]
+                     "zeros": b"\0\0", "f0": b"\xF0", "one": bytes([one]),
+                     "garbage": b""}[behaviour]
             if reply:
                 self._send(reply, t + (delay / 1000.0 if behaviour == "delay" else 0.0))
         if self.on_frame:

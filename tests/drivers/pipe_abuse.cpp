@@ -9,6 +9,9 @@
 //   PipeAbuse.exe counts                          prints "threads=<n> handles=<n>" of the
 //       service process (Halvaro.exe).
 //   PipeAbuse.exe ask <sub|av>                    one valid request; prints "answered=<0|1>".
+//   PipeAbuse.exe squat <sub|av> <seconds>         holds one instance of the pipe's name, as a
+//       program that took the name before the service would; prints "squatting", then after
+//       <seconds> closes it and prints "released".
 //
 // Exit codes: 0 done, 1 failure (a message on stderr), 2 usage.
 #include <windows.h>
@@ -32,7 +35,7 @@ namespace halvaro {
 namespace {
 
 constexpr DWORD kConnectPatienceMs = 5000;
-constexpr DWORD kWriteWaitMs = 200;   // a write the service does not take is abandoned
+constexpr DWORD kWriteWaitMs = 20;    // a write the service does not take is abandoned
 constexpr DWORD kReplyWaitMs = 3000;  // for a valid request's reply
 
 struct Pipe {
@@ -242,6 +245,45 @@ int Idle(const Pipe& pipe, unsigned count, unsigned hold_seconds) {
   return 0;
 }
 
+// The handles that process `pid` holds, from the system's handle table (wine does not count
+// another process's handles in GetProcessHandleCount); -1 when it cannot be read.
+long HandlesOf(DWORD pid) {
+  struct Entry {  // SYSTEM_HANDLE_TABLE_ENTRY_INFO
+    USHORT process_id;
+    USHORT creator_back_trace_index;
+    UCHAR object_type;
+    UCHAR attributes;
+    USHORT handle;
+    void* object;
+    ULONG granted_access;
+  };
+  struct Table {
+    ULONG count;
+    Entry entries[1];
+  };
+  using Query = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
+  const auto query = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  if (!query) return -1;
+  constexpr ULONG kSystemHandleInformation = 16;
+  std::vector<uint8_t> buffer(1 << 20);
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    ULONG needed = 0;
+    const LONG status = query(kSystemHandleInformation, buffer.data(),
+                              static_cast<ULONG>(buffer.size()), &needed);
+    if (status == 0) {
+      const Table* table = reinterpret_cast<const Table*>(buffer.data());
+      long count = 0;
+      for (ULONG i = 0; i < table->count; ++i) {
+        if (table->entries[i].process_id == static_cast<USHORT>(pid)) ++count;
+      }
+      return count;
+    }
+    buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
+  }
+  return -1;
+}
+
 int Counts() {
   UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS | TH32CS_SNAPTHREAD, 0));
   if (!snapshot) return 1;
@@ -263,19 +305,35 @@ int Counts() {
        more = Thread32Next(snapshot.get(), &thread)) {
     if (thread.th32OwnerProcessID == pid) ++threads;
   }
-  UniqueHandle service(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid));
-  DWORD handles = 0;
-  if (!service || !GetProcessHandleCount(service.get(), &handles)) {
+  const long handles = HandlesOf(pid);
+  if (handles < 0) {
     std::fputs("cannot read the service's handle count\n", stderr);
     return 1;
   }
-  std::printf("threads=%u handles=%lu\n", threads, static_cast<unsigned long>(handles));
+  std::printf("threads=%u handles=%ld\n", threads, handles);
+  return 0;
+}
+
+int Squat(const Pipe& pipe, unsigned seconds) {
+  wchar_t name[kPipeNameSize];
+  FormatBounded(name, kPipeNameSize, pipe.format, 0);
+  UniqueHandle instance(CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE, 1, 4096,
+                                         4096, 0, nullptr));
+  if (!instance) {
+    std::fprintf(stderr, "cannot create the pipe (error %lu)\n", GetLastError());
+    return 1;
+  }
+  std::printf("squatting\n");
+  std::fflush(stdout);
+  Sleep(seconds * 1000);
+  instance.reset();
+  std::printf("released\n");
   return 0;
 }
 
 int Usage() {
   std::fputs("usage: PipeAbuse.exe fuzz <sub|av> <count> <seed> | idle <sub|av> <count> <hold s> |"
-             " counts | ask <sub|av>\n", stderr);
+             " counts | ask <sub|av> | squat <sub|av> <seconds>\n", stderr);
   return 2;
 }
 
@@ -291,6 +349,9 @@ int wmain(int argc, wchar_t** argv) {
     const bool answered = Ask(pipe);
     std::printf("answered=%d\n", answered ? 1 : 0);
     return 0;
+  }
+  if (argc == 4 && std::wcscmp(argv[1], L"squat") == 0) {
+    return Squat(pipe, static_cast<unsigned>(std::wcstoul(argv[3], nullptr, 10)));
   }
   if (argc != 5) return Usage();
   const unsigned a = static_cast<unsigned>(std::wcstoul(argv[3], nullptr, 10));

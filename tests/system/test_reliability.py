@@ -1,0 +1,177 @@
+"""The service against hostile clients, a faulty board and restarts under load: it keeps
+running, keeps answering, and gives back the threads and handles it took."""
+import subprocess
+import threading
+import time
+
+import pytest
+
+from conftest import (WINE, Watcher, firmware, firmware_status, halvaro, image_pids,
+                      install_on_board, program, remove_service, service_pids,
+                      service_state, simaudio, stop_service, wait_until, wine)
+
+PIPES = ("sub", "av")
+UNTAKEN_CODE = 0x50  # a code the service leaves to its subscribers
+# Ended connection threads keep their handle and stop event until the next thread starts.
+RETAINED_HANDLES = 2 * 2 * 16
+
+
+def abuse(*args, timeout=300):
+    result = wine(program("PipeAbuse.exe"), *map(str, args), timeout=timeout)
+    assert result.returncode == 0, result.stdout + result.stderr
+    return dict(p.split("=", 1) for p in result.stdout.split() if "=" in p)
+
+
+def counts():
+    return {k: int(v) for k, v in abuse("counts").items()}
+
+
+def settled_counts(baseline, timeout=30):
+    """The service's counts once its connection threads have idled out."""
+    return wait_until(lambda: (lambda c: c if c["threads"] <= baseline["threads"] else None)(
+        counts()), timeout) or counts()
+
+
+@pytest.fixture(scope="module")
+def service():
+    """One running service without a board for the pipe tests of this module."""
+    remove_service()
+    assert halvaro("install").stdout == "Service installed successfully\n"
+    assert wait_until(service_pids, 10)
+    for pipe in PIPES:
+        assert abuse("ask", pipe)["answered"] == "1"
+    yield
+    remove_service()
+
+
+def assert_counts_back(baseline):
+    after = settled_counts(baseline)
+    assert after["threads"] <= baseline["threads"], (baseline, after)
+    assert after["handles"] <= baseline["handles"] + RETAINED_HANDLES, (baseline, after)
+
+
+def test_fuzzed_pipes_keep_answering_and_give_back_what_they_took(service):
+    baseline = settled_counts(counts())
+    for seed, pipe in enumerate(PIPES, 1):
+        result = abuse("fuzz", pipe, 2000, seed)
+        print(pipe, result)
+        assert result["sent"] == "2000"
+        assert result["bad_replies"] == "0"
+        assert result["answered"] == "1"
+    assert service_state() == "RUNNING" and service_pids()
+    assert_counts_back(baseline)
+
+
+def test_idle_connections_neither_block_clients_nor_cost_threads(service, firmware_reset):
+    baseline = settled_counts(counts())
+    watcher = Watcher(120)
+    try:
+        for pipe in PIPES:
+            holder = subprocess.Popen([WINE, program("PipeAbuse.exe"), "idle", pipe, "2500", "8"],
+                                      stdout=subprocess.PIPE, text=True)
+            try:
+                held = holder.stdout.readline()
+                answered = holder.stdout.readline()
+                print(pipe, held.strip(), answered.strip())
+                assert held.strip() == "held=2500"
+                fields = dict(p.split("=") for p in answered.split())
+                assert fields["answered"] == "1"
+                assert int(fields["ms"]) < 1000
+                busy = counts()
+                assert busy["threads"] <= baseline["threads"] + 6, (baseline, busy)
+                seen = len(watcher.codes())
+                firmware("press", hex(UNTAKEN_CODE))
+                assert wait_until(lambda: len(watcher.codes()) > seen, 10), watcher.lines
+                assert holder.stdout.readline().strip() == "released"
+            finally:
+                holder.kill()
+                holder.wait()
+    finally:
+        watcher.close()
+    assert_counts_back(baseline)
+
+
+def test_a_pipe_name_held_by_another_program_is_not_served_beside_it(clean_service):
+    squatter = subprocess.Popen([WINE, program("PipeAbuse.exe"), "squat", "sub", "6"],
+                                stdout=subprocess.PIPE, text=True)
+    try:
+        assert squatter.stdout.readline().strip() == "squatting"
+        assert halvaro("install").stdout == "Service installed successfully\n"
+        assert wait_until(service_pids, 10)
+        assert abuse("ask", "av")["answered"] == "1"
+        assert squatter.stdout.readline().strip() == "released"
+        # The service made no instance of its own behind the impostor's.
+        assert abuse("ask", "sub")["answered"] == "0"
+        assert service_state() == "RUNNING"
+    finally:
+        squatter.kill()
+        squatter.wait()
+
+
+def stop_time():
+    began = time.monotonic()
+    stop_service()
+    return time.monotonic() - began
+
+
+def av_set_gives_up():
+    """An AV set through the pipe: not acknowledged, within the command's limits."""
+    began = time.monotonic()
+    result = wine(program("SimClient.exe"), "av", "set", "40")
+    assert "result=0x80000008" in result.stdout, result.stdout + result.stderr
+    return time.monotonic() - began
+
+
+@pytest.mark.parametrize("fault", ["garbage", "unplugged"])
+def test_board_faults_leave_hotkeys_and_the_stop_alone(clean_service, board, firmware_reset,
+                                                      fault):
+    install_on_board(board)
+    if fault == "garbage":
+        board.behaviour = "garbage"
+    else:
+        board.close()
+    watcher = Watcher(60)
+    try:
+        assert av_set_gives_up() < 15
+        for code in ("0xC0", hex(UNTAKEN_CODE)):  # a volume key talks to the board first
+            firmware("press", code)
+        assert wait_until(lambda: UNTAKEN_CODE in watcher.codes(), 15), watcher.lines
+    finally:
+        watcher.close()
+    assert stop_time() < 2.5
+
+
+def test_start_and_stop_under_load_leave_nothing_behind(clean_service, firmware_reset,
+                                                        audio_reset):
+    assert halvaro("install").stdout == "Service installed successfully\n"
+    stop_service()
+    done = threading.Event()
+
+    def keep(args):
+        while not done.is_set():
+            wine(*args)
+
+    loads = [threading.Thread(target=keep, args=(a,), daemon=True) for a in (
+        (program("SimFirmware.exe"), "press", hex(UNTAKEN_CODE)),
+        (program("SimFirmware.exe"), "press", "0xC0"),
+        (program("SimAudio.exe"), "level", "0.3"),
+        (program("SimAudio.exe"), "level", "0.7"))]
+    for load in loads:
+        load.start()
+    try:
+        result = wine(program("ServiceCycler.exe"), "30", "7", timeout=300)
+    finally:
+        done.set()
+        for load in loads:
+            load.join(30)
+    fields = dict(p.split("=") for p in result.stdout.split() if "=" in p)
+    print(fields)
+    assert fields.get("cycles") == "30", result.stdout + result.stderr
+    assert fields["hung"] == "0" and fields["bad_exits"] == "0"
+    assert int(fields["slowest_stop_ms"]) < 2000
+    assert int(fields["answered"]) > 0
+    assert service_state() == "STOPPED" and not service_pids()
+    assert not image_pids("Merrowin.exe")
+    assert firmware_status()["calls_after_release"] == 0
+    audio = {k: v for line in simaudio("status") for k, v in line.items()}
+    assert audio["calls_after_release"] == "0", audio

@@ -2,8 +2,10 @@
 
 The test bed (scripts/test.sh) exports WINEPREFIX, HALVARO_WINE (the loader) and
 HALVARO_BIN (the programs under test)."""
+import contextlib
 import os
 import subprocess
+import threading
 import time
 
 import pytest
@@ -395,3 +397,51 @@ def drive_empty():
     simdrive("remove")
     yield
     simdrive("remove")
+
+
+# --- Hostile clients and load (the reliability tests and the soak) ---
+
+def abuse(*args, timeout=900):
+    """PipeAbuse.exe's key=value output as a dict."""
+    result = wine(program("PipeAbuse.exe"), *map(str, args), timeout=timeout)
+    assert result.returncode == 0, result.stdout + result.stderr
+    return dict(p.split("=", 1) for p in result.stdout.split() if "=" in p)
+
+
+def counts():
+    """The service process's threads and handles."""
+    return {k: int(v) for k, v in abuse("counts").items()}
+
+
+def settled_counts(baseline, timeout=30):
+    """The service's counts once its connection threads have idled out (no more threads
+    than in `baseline`), or as they are after `timeout`."""
+    def settled():
+        now = counts()
+        return now if now["threads"] <= baseline["threads"] else None
+    return wait_until(settled, timeout) or counts()
+
+
+@contextlib.contextmanager
+def load_of_presses_and_changes(code):
+    """Hotkey presses (`code` and volume up) and volume changes, over and over, until the
+    block ends."""
+    done = threading.Event()
+
+    def keep(args):
+        while not done.is_set():
+            wine(*args)
+
+    loads = [threading.Thread(target=keep, args=(a,), daemon=True) for a in (
+        (program("SimFirmware.exe"), "press", hex(code)),
+        (program("SimFirmware.exe"), "press", "0xC0"),
+        (program("SimAudio.exe"), "level", "0.3"),
+        (program("SimAudio.exe"), "level", "0.7"))]
+    for load in loads:
+        load.start()
+    try:
+        yield
+    finally:
+        done.set()
+        for load in loads:
+            load.join(30)

@@ -1,35 +1,19 @@
 """The service against hostile clients, a faulty board and restarts under load: it keeps
 running, keeps answering, and gives back the threads and handles it took."""
 import subprocess
-import threading
 import time
 
 import pytest
 
-from conftest import (WINE, Watcher, firmware, firmware_status, halvaro, image_pids,
-                      install_on_board, program, remove_service, service_pids,
-                      service_state, simaudio, stop_service, wait_until, wine)
+from conftest import (WINE, Watcher, abuse, counts, firmware, firmware_status, halvaro,
+                      image_pids, install_on_board, load_of_presses_and_changes, program,
+                      reg_get, remove_service, service_pids, service_state, settled_counts,
+                      simaudio, stop_service, wait_until, wine)
 
 PIPES = ("sub", "av")
 UNTAKEN_CODE = 0x50  # a code the service leaves to its subscribers
 # Ended connection threads keep their handle and stop event until the next thread starts.
 RETAINED_HANDLES = 2 * 2 * 16
-
-
-def abuse(*args, timeout=300):
-    result = wine(program("PipeAbuse.exe"), *map(str, args), timeout=timeout)
-    assert result.returncode == 0, result.stdout + result.stderr
-    return dict(p.split("=", 1) for p in result.stdout.split() if "=" in p)
-
-
-def counts():
-    return {k: int(v) for k, v in abuse("counts").items()}
-
-
-def settled_counts(baseline, timeout=30):
-    """The service's counts once its connection threads have idled out."""
-    return wait_until(lambda: (lambda c: c if c["threads"] <= baseline["threads"] else None)(
-        counts()), timeout) or counts()
 
 
 @pytest.fixture(scope="module")
@@ -145,25 +129,8 @@ def test_start_and_stop_under_load_leave_nothing_behind(clean_service, firmware_
                                                         audio_reset):
     assert halvaro("install").stdout == "Service installed successfully\n"
     stop_service()
-    done = threading.Event()
-
-    def keep(args):
-        while not done.is_set():
-            wine(*args)
-
-    loads = [threading.Thread(target=keep, args=(a,), daemon=True) for a in (
-        (program("SimFirmware.exe"), "press", hex(UNTAKEN_CODE)),
-        (program("SimFirmware.exe"), "press", "0xC0"),
-        (program("SimAudio.exe"), "level", "0.3"),
-        (program("SimAudio.exe"), "level", "0.7"))]
-    for load in loads:
-        load.start()
-    try:
+    with load_of_presses_and_changes(UNTAKEN_CODE):
         result = wine(program("ServiceCycler.exe"), "30", "7", timeout=300)
-    finally:
-        done.set()
-        for load in loads:
-            load.join(30)
     fields = dict(p.split("=") for p in result.stdout.split() if "=" in p)
     print(fields)
     assert fields.get("cycles") == "30", result.stdout + result.stderr
@@ -171,6 +138,7 @@ def test_start_and_stop_under_load_leave_nothing_behind(clean_service, firmware_
     assert int(fields["slowest_stop_ms"]) < 2000
     assert int(fields["answered"]) > 0
     assert service_state() == "STOPPED" and not service_pids()
+    assert reg_get("CurrentServiceMode") is None  # though clients subscribed during the stops
     assert not image_pids("Merrowin.exe")
     assert firmware_status()["calls_after_release"] == 0
     audio = {k: v for line in simaudio("status") for k, v in line.items()}

@@ -162,7 +162,13 @@ void PipeServer::Receive(HANDLE) {
       }
       if (waiting_.empty()) return;
     } else {
-      for (UniqueHandle& pipe : connected) BeginReception(std::move(pipe));
+      for (UniqueHandle& pipe : connected) {
+        try {
+          BeginReception(std::move(pipe));
+        } catch (...) {
+          // Out of memory: this client is let go (its instance closes), the others are not.
+        }
+      }
     }
     const DWORD wait = stopping ? kStoppingPollMs : CutOverdue();
     // Alertable: the completions of the reads run here, on this thread.
@@ -198,7 +204,11 @@ void PipeServer::BeginReception(UniqueHandle pipe) {
 
 void CALLBACK PipeServer::ReceptionDone(DWORD error, DWORD transferred, OVERLAPPED* overlapped) {
   Reception* reception = static_cast<Reception*>(overlapped->hEvent);
-  reception->server->EndReception(reception, error, transferred);
+  try {
+    reception->server->EndReception(reception, error, transferred);
+  } catch (...) {
+    // Nothing may unwind through the system's completion frame; the client is let go.
+  }
 }
 
 void PipeServer::EndReception(Reception* reception, DWORD error, DWORD transferred) {

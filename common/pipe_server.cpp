@@ -75,10 +75,7 @@ bool PipeServer::Stop(DWORD timeout_ms) {
   {
     std::lock_guard<std::mutex> guard(lock_);
     stopping_ = true;
-    for (ReplyWatch* watch : replies_) {
-      if (!watch->cut) DisconnectNamedPipe(watch->pipe);
-      watch->cut = true;
-    }
+    for (ReplyWatch* watch : replies_) Cut(*watch);
     connected_.clear();  // closed unserved
     arrived_.clear();
   }
@@ -153,13 +150,7 @@ void PipeServer::Receive(HANDLE) {
     }
     if (stopping) {
       // Every read still pending is cut; its completion frees it.
-      for (auto& reception : waiting_) {
-        if (reception->cut) continue;
-        CancelIo(reception->pipe.get());
-        DisconnectNamedPipe(reception->pipe.get());
-        reception->cut = true;
-        ++waiting_cut_;
-      }
+      for (auto& reception : waiting_) Cut(*reception);
       if (waiting_.empty()) return;
     } else {
       for (UniqueHandle& pipe : connected) {
@@ -179,14 +170,9 @@ void PipeServer::Receive(HANDLE) {
 void PipeServer::BeginReception(UniqueHandle pipe) {
   // The oldest silent client makes room for the newest.
   if (waiting_.size() - waiting_cut_ >= kPipeMostWaiting) {
-    for (auto& oldest : waiting_) {
-      if (oldest->cut) continue;
-      CancelIo(oldest->pipe.get());
-      DisconnectNamedPipe(oldest->pipe.get());
-      oldest->cut = true;
-      ++waiting_cut_;
-      break;
-    }
+    auto oldest = std::find_if(waiting_.begin(), waiting_.end(),
+                               [](const std::unique_ptr<Reception>& r) { return !r->cut; });
+    if (oldest != waiting_.end()) Cut(**oldest);
   }
   auto reception = std::make_unique<Reception>();
   Reception* r = reception.get();
@@ -241,12 +227,23 @@ void PipeServer::Hand(Arrived arrived) {
   // Every connection thread is busy. A client that has not read its reply yet gives up its
   // thread to the one that waits.
   std::lock_guard<std::mutex> guard(lock_);
-  for (ReplyWatch* watch : replies_) {
-    if (watch->cut) continue;
-    DisconnectNamedPipe(watch->pipe);
-    watch->cut = true;
-    break;
-  }
+  auto oldest = std::find_if(replies_.begin(), replies_.end(),
+                             [](const ReplyWatch* w) { return !w->cut; });
+  if (oldest != replies_.end()) Cut(**oldest);
+}
+
+void PipeServer::Cut(Reception& reception) {
+  if (reception.cut) return;
+  CancelIo(reception.pipe.get());  // the read was issued by this thread
+  DisconnectNamedPipe(reception.pipe.get());
+  reception.cut = true;
+  ++waiting_cut_;
+}
+
+void PipeServer::Cut(ReplyWatch& watch) {
+  if (watch.cut) return;
+  DisconnectNamedPipe(watch.pipe);  // ends the flush on the watch's thread
+  watch.cut = true;
 }
 
 DWORD PipeServer::CutOverdue() {
@@ -259,10 +256,7 @@ DWORD PipeServer::CutOverdue() {
       wait = Until(reception->deadline, now);
       break;
     }
-    CancelIo(reception->pipe.get());
-    DisconnectNamedPipe(reception->pipe.get());
-    reception->cut = true;
-    ++waiting_cut_;
+    Cut(*reception);
   }
   std::lock_guard<std::mutex> guard(lock_);
   for (ReplyWatch* watch : replies_) {
@@ -271,8 +265,7 @@ DWORD PipeServer::CutOverdue() {
       wait = std::min(wait, Until(watch->deadline, now));
       break;
     }
-    DisconnectNamedPipe(watch->pipe);
-    watch->cut = true;
+    Cut(*watch);
   }
   return wait;
 }

@@ -143,6 +143,10 @@ class PipeServer {
   // Disconnects the waiting clients and the unread replies whose time is over; returns the
   // time until the next deadline.
   DWORD CutOverdue();
+  // Disconnects a waiting client (on the reception thread), or the client of a reply watch
+  // (with lock_ held); its completion or flush then ends.
+  void Cut(Reception& reception);
+  void Cut(ReplyWatch& watch);
 
   // The body of a connection thread: serves arrived requests until it has been idle too long.
   void ServeConnections(HANDLE stop_event);

@@ -51,7 +51,7 @@ def test_idle_connections_neither_block_clients_nor_cost_threads(service, firmwa
     watcher = Watcher(120)
     try:
         for pipe in PIPES:
-            holder = subprocess.Popen([WINE, program("PipeAbuse.exe"), "idle", pipe, "2500", "8"],
+            holder = subprocess.Popen([WINE, program("PipeAbuse.exe"), "idle", pipe, "2500", "5"],
                                       stdout=subprocess.PIPE, text=True)
             try:
                 held = holder.stdout.readline()

@@ -16,7 +16,7 @@ constexpr DWORD kDefaultTimeoutMs = 150;
 constexpr DWORD kCreationRetryMs = 500;
 // How long a connection thread waits for its next client before it ends.
 constexpr auto kConnectionIdle = std::chrono::seconds(10);
-// While stopping, the reception thread looks again this often for its last completions.
+// While stopping, the listener looks again this often for its last completions.
 constexpr DWORD kStoppingPollMs = 100;
 
 // Waits for an overlapped operation of this thread that returned ERROR_IO_PENDING; false
@@ -56,12 +56,7 @@ bool PipeServer::Start(Options options, Handler handler) {
   handler_ = std::move(handler);
   wake_.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   if (!wake_) return false;
-  if (!reception_thread_.Start([this](HANDLE stop_event) { Receive(stop_event); }) ||
-      !listener_.Start([this](HANDLE stop_event) { Listen(stop_event); })) {
-    Stop(INFINITE);
-    return false;
-  }
-  return true;
+  return listener_.Start([this](HANDLE stop_event) { Listen(stop_event); });
 }
 
 bool PipeServer::Stop(DWORD timeout_ms) {
@@ -70,100 +65,96 @@ bool PipeServer::Stop(DWORD timeout_ms) {
     if (timeout_ms == INFINITE) return INFINITE;
     return Until(began + timeout_ms, GetTickCount64());
   };
-  // The listener first, so that no client is taken after this.
-  const bool listener_ended = listener_.Stop(timeout_ms);
   {
     std::lock_guard<std::mutex> guard(lock_);
     stopping_ = true;
     for (ReplyWatch* watch : replies_) Cut(*watch);
-    connected_.clear();  // closed unserved
-    arrived_.clear();
+    arrived_.clear();  // closed unserved
   }
   handed_.notify_all();
-  if (wake_) SetEvent(wake_.get());
+  // The listener ends once the reads it cut have completed; no client is taken after it.
+  const bool listener_ended = listener_.Stop(timeout_ms);
   const bool connections_ended = connections_.StopAll(left());
-  // The reception thread ends once the reads it cut have completed.
-  const bool reception_ended = reception_thread_.Stop(left());
-  return listener_ended && connections_ended && reception_ended;
+  return listener_ended && connections_ended;
+}
+
+UniqueHandle PipeServer::CreateInstance(WorldAccessAttributes& security,
+                                        bool* first_instance) {
+  // Until the first instance exists, the name must be free: a name that another program
+  // already holds is not served beside it (its instances would get some of our clients).
+  // The flag alone is not honoured everywhere (wine creates the instance anyway): look
+  // first as well.
+  if (*first_instance && PipeNameIsHeld(options_.name)) return UniqueHandle();
+  UniqueHandle pipe(CreateNamedPipeW(
+      options_.name.c_str(),
+      PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (*first_instance ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
+      PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES, kBufferSize,
+      kBufferSize, kDefaultTimeoutMs, security.get()));
+  if (pipe) *first_instance = false;
+  return pipe;
 }
 
 void PipeServer::Listen(HANDLE stop_event) {
   WorldAccessAttributes security(options_.access_mask, WorldAccessAttributes::Network::kDenied);
   UniqueHandle connected_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!connected_event) return;
+  bool first_instance = true;
+  bool creating = true;  // until creation has failed too often in a row
   int failures = 0;
-  // Until the first instance exists, the name must be free: a name that another program
-  // already holds is not served beside it (its instances would get some of our clients).
-  DWORD first_instance = FILE_FLAG_FIRST_PIPE_INSTANCE;
-  while (WaitForSingleObject(stop_event, 0) == WAIT_TIMEOUT) {
-    // The flag alone is not honoured everywhere (wine creates the instance anyway): look
-    // first as well.
-    UniqueHandle pipe;
-    if (!first_instance || !PipeNameIsHeld(options_.name)) {
-      pipe.reset(CreateNamedPipeW(
-          options_.name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | first_instance,
-          PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES,
-          kBufferSize, kBufferSize, kDefaultTimeoutMs, security.get()));
-    }
-    if (!pipe) {
-      if (++failures >= options_.creation_failures_allowed) break;
-      WaitForSingleObject(stop_event, kCreationRetryMs);
-      continue;
-    }
-    failures = 0;
-    first_instance = 0;
-
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = connected_event.get();
-    ResetEvent(connected_event.get());
-    bool connected = ConnectNamedPipe(pipe.get(), &overlapped) != FALSE;
-    if (!connected) {
-      const DWORD error = GetLastError();
-      DWORD unused = 0;
-      if (error == ERROR_PIPE_CONNECTED) {
-        connected = true;  // the client came between creation and the wait
-      } else if (error == ERROR_IO_PENDING) {
-        connected = Finish(pipe.get(), &overlapped, &unused, INFINITE, stop_event);
+  UniqueHandle listening;  // the one instance waiting for a client
+  OVERLAPPED connect = {};
+  for (;;) {
+    while (creating && !listening && WaitForSingleObject(stop_event, 0) == WAIT_TIMEOUT) {
+      UniqueHandle pipe = CreateInstance(security, &first_instance);
+      if (!pipe) {
+        creating = ++failures < options_.creation_failures_allowed;
+        if (!creating) break;
+        // Alertable, so that the clients already connected are still received meanwhile.
+        if (WaitForSingleObjectEx(stop_event, kCreationRetryMs, TRUE) == WAIT_OBJECT_0) break;
+        continue;
       }
+      failures = 0;
+      connect = {};
+      connect.hEvent = connected_event.get();
+      ResetEvent(connected_event.get());
+      if (ConnectNamedPipe(pipe.get(), &connect)) {
+        Receive(std::move(pipe));
+      } else if (GetLastError() == ERROR_PIPE_CONNECTED) {
+        Receive(std::move(pipe));  // the client came between creation and the wait
+      } else if (GetLastError() == ERROR_IO_PENDING) {
+        listening = std::move(pipe);
+      }  // else the instance is closed and a new one made
     }
-    if (!connected) continue;  // the instance is closed and a new one made
+    if (!creating && waiting_.empty()) break;  // given up: the last client has been handed on
 
-    {
-      std::lock_guard<std::mutex> guard(lock_);
-      if (stopping_) break;
-      connected_.push_back(std::move(pipe));
-      // A reception thread that cannot keep up loses the oldest, not its memory.
-      if (connected_.size() > kPipeMostWaiting) connected_.pop_front();
+    HANDLE waits[] = {stop_event, wake_.get(), connected_event.get()};
+    const DWORD count = listening ? 3 : 2;
+    // Alertable: the completions of the reads run here, on this thread.
+    const DWORD woke = WaitForMultipleObjectsEx(count, waits, FALSE, CutOverdue(), TRUE);
+    if (woke == WAIT_OBJECT_0) break;
+    if (woke == WAIT_OBJECT_0 + 2) {
+      DWORD unused = 0;
+      UniqueHandle pipe = std::move(listening);
+      if (GetOverlappedResult(pipe.get(), &connect, &unused, FALSE)) Receive(std::move(pipe));
     }
-    SetEvent(wake_.get());
   }
+
+  // The stop: the connect and every read still pending are cut, and their completions run
+  // before the thread ends (they use this object).
+  if (listening) {
+    DWORD unused = 0;
+    CancelIo(listening.get());
+    GetOverlappedResult(listening.get(), &connect, &unused, TRUE);
+  }
+  for (auto& reception : waiting_) Cut(*reception);
+  while (!waiting_.empty()) SleepEx(kStoppingPollMs, TRUE);
 }
 
-void PipeServer::Receive(HANDLE) {
-  for (;;) {
-    std::deque<UniqueHandle> connected;
-    bool stopping;
-    {
-      std::lock_guard<std::mutex> guard(lock_);
-      connected.swap(connected_);
-      stopping = stopping_;
-    }
-    if (stopping) {
-      // Every read still pending is cut; its completion frees it.
-      for (auto& reception : waiting_) Cut(*reception);
-      if (waiting_.empty()) return;
-    } else {
-      for (UniqueHandle& pipe : connected) {
-        try {
-          BeginReception(std::move(pipe));
-        } catch (...) {
-          // Out of memory: this client is let go (its instance closes), the others are not.
-        }
-      }
-    }
-    const DWORD wait = stopping ? kStoppingPollMs : CutOverdue();
-    // Alertable: the completions of the reads run here, on this thread.
-    WaitForSingleObjectEx(wake_.get(), wait, TRUE);
+void PipeServer::Receive(UniqueHandle pipe) {
+  try {
+    BeginReception(std::move(pipe));
+  } catch (...) {
+    // Out of memory: this client is let go (its instance closes), the others are not.
   }
 }
 
@@ -313,7 +304,7 @@ void PipeServer::AwaitReplyRead(HANDLE pipe) {
     first = replies_.empty();
     watch.position = replies_.insert(replies_.end(), &watch);
   }
-  if (first) SetEvent(wake_.get());  // a deadline earlier than any the reception thread knows
+  if (first) SetEvent(wake_.get());  // a deadline earlier than any the listener knows
   // Returns once the client has read everything written to it, or when the pipe is cut.
   FlushFileBuffers(pipe);
   std::lock_guard<std::mutex> guard(lock_);

@@ -3,7 +3,7 @@
 // A connection goes through three stages, each bounded:
 // 1. Reception. One instance waits for a client at a time. A connected client has
 //    kPipeRequestWaitMs to send the head of its request; until it does it costs no thread,
-//    only a pending read of the reception thread. At most kPipeMostWaiting clients wait so;
+//    only a pending read of the listener thread. At most kPipeMostWaiting clients wait so;
 //    one more evicts the oldest.
 // 2. Service. A client whose request has arrived is handed to a connection thread, at most
 //    kPipeMostConnections at once; more wait in a short queue (the oldest is dropped when it
@@ -11,11 +11,11 @@
 //    request after request does not pay for a new thread each time.
 // 3. Reply. The instance is disconnected as soon as the client has read the reply (a flush);
 //    a client that does not read it within kPipeReplyWaitMs, or while others wait for a
-//    thread, or when the server stops, is cut off by the reception thread. What a client
+//    thread, or when the server stops, is cut off by the listener thread. What a client
 //    writes after its request is discarded with the disconnect.
 //
 // Threading: Start and Stop are called from one thread (the service's start sequence and
-// stop path). The listener, the reception thread and the connections are worker threads
+// stop path). The listener and the connections are worker threads
 // (worker_thread.h); the handler runs on the connection threads, several at once. Every wait
 // is bounded or ends with the stop, so Stop ends every connection in each stage and waits for
 // every thread before it returns.
@@ -36,6 +36,7 @@
 
 #include "common/unique_resource.h"
 #include "common/worker_thread.h"
+#include "common/world_access.h"
 
 namespace halvaro {
 
@@ -102,7 +103,7 @@ class PipeServer {
   PipeServer(const PipeServer&) = delete;
   PipeServer& operator=(const PipeServer&) = delete;
 
-  // Starts the listener and reception threads. Returns false when they cannot be started.
+  // Starts the listener thread. Returns false when it cannot be started.
   bool Start(Options options, Handler handler);
 
   // Ends every connection and waits for all threads, within `timeout_ms`. True when none is
@@ -110,7 +111,7 @@ class PipeServer {
   bool Stop(DWORD timeout_ms);
 
  private:
-  // A client whose request has not arrived; the reception thread's own.
+  // A client whose request has not arrived; the listener thread's own.
   struct Reception {
     OVERLAPPED overlapped = {};  // hEvent, which a ReadFileEx leaves alone, points back here
     PipeServer* server = nullptr;
@@ -132,10 +133,12 @@ class PipeServer {
     std::vector<uint8_t> head;
   };
 
+  // The listener thread: makes the waiting instance, reads the head of each request, hands
+  // arrived requests to the connection threads, and disconnects the clients whose time is
+  // over. The completions of its reads run on it, in its alertable waits.
   void Listen(HANDLE stop_event);
-  // The reception thread: reads the head of each request, hands arrived requests to the
-  // connection threads, and disconnects the clients whose time is over.
-  void Receive(HANDLE stop_event);
+  UniqueHandle CreateInstance(WorldAccessAttributes& security, bool* first_instance);
+  void Receive(UniqueHandle pipe);
   void BeginReception(UniqueHandle pipe);
   static void CALLBACK ReceptionDone(DWORD error, DWORD transferred, OVERLAPPED* overlapped);
   void EndReception(Reception* reception, DWORD error, DWORD transferred);
@@ -143,7 +146,7 @@ class PipeServer {
   // Disconnects the waiting clients and the unread replies whose time is over; returns the
   // time until the next deadline.
   DWORD CutOverdue();
-  // Disconnects a waiting client (on the reception thread), or the client of a reply watch
+  // Disconnects a waiting client (on the listener thread), or the client of a reply watch
   // (with lock_ held); its completion or flush then ends.
   void Cut(Reception& reception);
   void Cut(ReplyWatch& watch);
@@ -151,26 +154,24 @@ class PipeServer {
   // The body of a connection thread: serves arrived requests until it has been idle too long.
   void ServeConnections(HANDLE stop_event);
   void Serve(Arrived arrived, HANDLE stop_event, HANDLE io_event);
-  // Flushes the reply, cut off by the reception thread after its time.
+  // Flushes the reply, cut off by the listener thread after its time.
   void AwaitReplyRead(HANDLE pipe);
 
   // Written by Start before the threads start, then only read.
   Options options_;
   Handler handler_;
-  UniqueHandle wake_;  // auto-reset; wakes the reception thread
+  UniqueHandle wake_;  // auto-reset; wakes the listener for a new reply deadline
 
   WorkerThread listener_;
-  WorkerThread reception_thread_;
   WorkerGroup connections_{kPipeMostConnections};
 
-  // Owned by the reception thread: only it (and the completions it runs) touch it.
+  // Owned by the listener thread: only it (and the completions it runs) touch it.
   std::list<std::unique_ptr<Reception>> waiting_;  // oldest first
   size_t waiting_cut_ = 0;  // of waiting_, disconnected and awaiting their completion
 
   std::mutex lock_;                 // a leaf: nothing but a disconnect is called under it
   std::condition_variable handed_;  // signalled with lock_ for each arrived request
   bool stopping_ = false;                 // guarded by lock_
-  std::deque<UniqueHandle> connected_;    // guarded by lock_; from the listener, unread
   std::deque<Arrived> arrived_;           // guarded by lock_; waiting for a thread
   size_t idle_connections_ = 0;           // guarded by lock_; threads waiting on handed_
   std::list<ReplyWatch*> replies_;        // guarded by lock_; oldest first

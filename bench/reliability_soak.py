@@ -70,7 +70,7 @@ def cycle_soak():
     stop_service()
     try:
         with load_of_presses_and_changes(UNTAKEN_CODE):
-            out = wine(program("ServiceCycler.exe"), CYCLES, 11, timeout=1800).stdout
+            out = wine(program("ServiceCycler.exe"), str(CYCLES), "11", timeout=1800).stdout
         fields = dict(p.split("=") for p in out.split() if "=" in p)
         left = bool(service_pids())
         mode = reg_get("CurrentServiceMode")

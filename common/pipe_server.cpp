@@ -15,7 +15,8 @@ constexpr DWORD kBufferSize = 4096;
 constexpr DWORD kDefaultTimeoutMs = 150;
 constexpr DWORD kCreationRetryMs = 500;
 // How long a connection thread waits for its next client before it ends.
-constexpr auto kConnectionIdle = std::chrono::seconds(10);
+constexpr DWORD kConnectionIdleMs = 10000;
+constexpr auto kConnectionIdle = std::chrono::milliseconds(kConnectionIdleMs);
 // While stopping, the listener looks again this often for its last completions.
 constexpr DWORD kStoppingPollMs = 100;
 
@@ -130,7 +131,11 @@ void PipeServer::Listen(HANDLE stop_event) {
     HANDLE waits[] = {stop_event, wake_.get(), connected_event.get()};
     const DWORD count = listening ? 3 : 2;
     // Alertable: the completions of the reads run here, on this thread.
-    const DWORD woke = WaitForMultipleObjectsEx(count, waits, FALSE, CutOverdue(), TRUE);
+    DWORD wait = CutOverdue();
+    // While connection threads exist, look now and then for those that have ended, so that
+    // their handles go with them.
+    if (connections_.Running() != 0) wait = std::min(wait, kConnectionIdleMs);
+    const DWORD woke = WaitForMultipleObjectsEx(count, waits, FALSE, wait, TRUE);
     if (woke == WAIT_OBJECT_0) break;
     if (woke == WAIT_OBJECT_0 + 2) {
       DWORD unused = 0;

@@ -413,13 +413,19 @@ def counts():
     return {k: int(v) for k, v in abuse("counts").items()}
 
 
-def settled_counts(baseline, timeout=30):
-    """The service's counts once its connection threads have idled out (no more threads
-    than in `baseline`), or as they are after `timeout`."""
+# A subscriber that a test left behind holds two events (the default cap is one subscriber).
+SUBSCRIBER_HANDLES = 2
+
+
+def settled_counts(baseline, timeout=40):
+    """The service's counts once its connection threads have idled out and been let go (no
+    more threads than in `baseline`, and no more handles but a subscriber's), or as they are
+    after `timeout`."""
     def settled():
         now = counts()
-        return now if now["threads"] <= baseline["threads"] else None
-    return wait_until(settled, timeout) or counts()
+        return now if (now["threads"] <= baseline["threads"] and
+                       now["handles"] <= baseline["handles"] + SUBSCRIBER_HANDLES) else None
+    return wait_until(settled, timeout, interval=0.5) or counts()
 
 
 @contextlib.contextmanager

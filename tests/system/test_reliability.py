@@ -8,12 +8,11 @@ import pytest
 from conftest import (WINE, Watcher, abuse, counts, firmware, firmware_status, halvaro,
                       image_pids, install_on_board, load_of_presses_and_changes, program,
                       reg_get, remove_service, service_pids, service_state, settled_counts,
+                      SUBSCRIBER_HANDLES,
                       simaudio, stop_service, wait_until, wine)
 
 PIPES = ("sub", "av")
 UNTAKEN_CODE = 0x50  # a code the service leaves to its subscribers
-# Ended connection threads keep their handle and stop event until the next thread starts.
-RETAINED_HANDLES = 2 * 2 * 16
 
 
 @pytest.fixture(scope="module")
@@ -30,8 +29,9 @@ def service():
 
 def assert_counts_back(baseline):
     after = settled_counts(baseline)
+    print("counts", baseline, "->", after)
     assert after["threads"] <= baseline["threads"], (baseline, after)
-    assert after["handles"] <= baseline["handles"] + RETAINED_HANDLES, (baseline, after)
+    assert after["handles"] <= baseline["handles"] + SUBSCRIBER_HANDLES, (baseline, after)
 
 
 def test_fuzzed_pipes_keep_answering_and_give_back_what_they_took(service):

@@ -139,7 +139,8 @@ def test_start_and_stop_under_load_leave_nothing_behind(clean_service, firmware_
     assert int(fields["answered"]) > 0
     assert service_state() == "STOPPED" and not service_pids()
     assert reg_get("CurrentServiceMode") is None  # though clients subscribed during the stops
-    assert not image_pids("Merrowin.exe")
+    # A companion terminated by the last stop may take a moment to be gone.
+    assert wait_until(lambda: not image_pids("Merrowin.exe"), 5), image_pids("Merrowin.exe")
     assert firmware_status()["calls_after_release"] == 0
     audio = {k: v for line in simaudio("status") for k, v in line.items()}
     assert audio["calls_after_release"] == "0", audio

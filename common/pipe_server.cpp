@@ -1,7 +1,6 @@
 #include "common/pipe_server.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <iterator>
 
@@ -16,7 +15,8 @@ constexpr DWORD kDefaultTimeoutMs = 150;
 constexpr DWORD kCreationRetryMs = 500;
 // How long a connection thread waits for its next client before it ends.
 constexpr DWORD kConnectionIdleMs = 10000;
-constexpr auto kConnectionIdle = std::chrono::milliseconds(kConnectionIdleMs);
+// How often the listener looks for overdue replies and ended threads while threads exist.
+constexpr DWORD kHousekeepingMs = 1000;
 // While stopping, the listener looks again this often for its last completions.
 constexpr DWORD kStoppingPollMs = 100;
 
@@ -56,7 +56,8 @@ bool PipeServer::Start(Options options, Handler handler) {
   options_.head_size = std::max<size_t>(options_.head_size, 1);
   handler_ = std::move(handler);
   wake_.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  if (!wake_) return false;
+  handed_.reset(CreateSemaphoreW(nullptr, 0, LONG_MAX, nullptr));
+  if (!wake_ || !handed_) return false;
   return listener_.Start([this](HANDLE stop_event) { Listen(stop_event); });
 }
 
@@ -71,8 +72,8 @@ bool PipeServer::Stop(DWORD timeout_ms) {
     stopping_ = true;
     for (ReplyWatch* watch : replies_) Cut(*watch);
     arrived_.clear();  // closed unserved
+    returned_.clear();
   }
-  handed_.notify_all();
   // The listener ends once the reads it cut have completed; no client is taken after it.
   const bool listener_ended = listener_.Stop(timeout_ms);
   const bool connections_ended = connections_.StopAll(left());
@@ -126,16 +127,30 @@ void PipeServer::Listen(HANDLE stop_event) {
         listening = std::move(pipe);
       }  // else the instance is closed and a new one made
     }
+    std::deque<Arrived> returned;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      returned.swap(returned_);
+    }
+    for (Arrived& back : returned) {
+      try {
+        BeginReception(std::move(back.pipe), back.connected_at);
+      } catch (...) {
+        // Out of memory: this client is let go.
+      }
+    }
     if (!creating && waiting_.empty()) break;  // given up: the last client has been handed on
 
     HANDLE waits[] = {stop_event, wake_.get(), connected_event.get()};
     const DWORD count = listening ? 3 : 2;
     // Alertable: the completions of the reads run here, on this thread.
     DWORD wait = CutOverdue();
-    // While connection threads exist, look now and then for those that have ended, so that
-    // their handles go with them.
-    if (connections_.Running() != 0) wait = std::min(wait, kConnectionIdleMs);
+    // While connection threads exist, look now and then for unread replies that are overdue
+    // (they are not announced, to keep the listener out of every request) and for threads
+    // that have ended, so that their handles go with them.
+    if (connection_threads_) wait = std::min(wait, kHousekeepingMs);
     const DWORD woke = WaitForMultipleObjectsEx(count, waits, FALSE, wait, TRUE);
+    if (woke == WAIT_TIMEOUT) connection_threads_ = connections_.Running() != 0;
     if (woke == WAIT_OBJECT_0) break;
     if (woke == WAIT_OBJECT_0 + 2) {
       DWORD unused = 0;
@@ -156,14 +171,24 @@ void PipeServer::Listen(HANDLE stop_event) {
 }
 
 void PipeServer::Receive(UniqueHandle pipe) {
+  {
+    // A connection thread with nothing to do reads the request itself, as most clients send
+    // it at once; one that stays silent comes back here before long.
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!stopping_ && idle_connections_ > arrived_.size()) {
+      arrived_.push_back(Arrived{std::move(pipe), {}, false, GetTickCount64()});
+      ReleaseSemaphore(handed_.get(), 1, nullptr);
+      return;
+    }
+  }
   try {
-    BeginReception(std::move(pipe));
+    BeginReception(std::move(pipe), GetTickCount64());
   } catch (...) {
     // Out of memory: this client is let go (its instance closes), the others are not.
   }
 }
 
-void PipeServer::BeginReception(UniqueHandle pipe) {
+void PipeServer::BeginReception(UniqueHandle pipe, ULONGLONG connected_at) {
   // The oldest silent client makes room for the newest.
   if (waiting_.size() - waiting_cut_ >= kPipeMostWaiting) {
     auto oldest = std::find_if(waiting_.begin(), waiting_.end(),
@@ -175,7 +200,7 @@ void PipeServer::BeginReception(UniqueHandle pipe) {
   r->server = this;
   r->pipe = std::move(pipe);
   r->head.resize(options_.head_size);
-  r->deadline = GetTickCount64() + kPipeRequestWaitMs;
+  r->deadline = connected_at + kPipeRequestWaitMs;
   r->overlapped.hEvent = r;
   r->position = waiting_.insert(waiting_.end(), std::move(reception));
   if (!ReadFileEx(r->pipe.get(), r->head.data(), static_cast<DWORD>(r->head.size()),
@@ -196,7 +221,7 @@ void CALLBACK PipeServer::ReceptionDone(DWORD error, DWORD transferred, OVERLAPP
 void PipeServer::EndReception(Reception* reception, DWORD error, DWORD transferred) {
   const bool cut = reception->cut;
   if (cut) --waiting_cut_;
-  Arrived arrived{std::move(reception->pipe), std::move(reception->head)};
+  Arrived arrived{std::move(reception->pipe), std::move(reception->head), true, 0};
   waiting_.erase(reception->position);
   // A longer request leaves its rest unread, as one read of the head size would.
   const bool got_request = !cut && (error == ERROR_SUCCESS || error == ERROR_MORE_DATA);
@@ -217,9 +242,12 @@ void PipeServer::Hand(Arrived arrived) {
     if (arrived_.size() > kPipeMostQueued) arrived_.pop_front();  // closed unserved
     needs_thread = arrived_.size() > idle_connections_;
   }
-  handed_.notify_one();
+  ReleaseSemaphore(handed_.get(), 1, nullptr);
   if (!needs_thread) return;
-  if (connections_.Start([this](HANDLE stop_event) { ServeConnections(stop_event); })) return;
+  if (connections_.Start([this](HANDLE stop_event) { ServeConnections(stop_event); })) {
+    connection_threads_ = true;
+    return;
+  }
   // Every connection thread is busy. A client that has not read its reply yet gives up its
   // thread to the one that waits.
   std::lock_guard<std::mutex> guard(lock_);
@@ -269,25 +297,52 @@ DWORD PipeServer::CutOverdue() {
 void PipeServer::ServeConnections(HANDLE stop_event) {
   // One event for every I/O of every connection this thread serves.
   UniqueHandle io_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  std::unique_lock<std::mutex> lock(lock_);
+  const HANDLE waits[] = {stop_event, handed_.get()};
   for (;;) {
-    if (arrived_.empty()) {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
       ++idle_connections_;
-      const bool handed = handed_.wait_for(
-          lock, kConnectionIdle, [this] { return stopping_ || !arrived_.empty(); });
-      --idle_connections_;
-      if (!handed || stopping_) return;
     }
-    Arrived arrived = std::move(arrived_.front());
-    arrived_.pop_front();
-    lock.unlock();
+    const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, kConnectionIdleMs);
+    Arrived arrived;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      --idle_connections_;
+      if (woke == WAIT_OBJECT_0 || stopping_) return;
+      if (arrived_.empty()) {
+        if (woke == WAIT_OBJECT_0 + 1) continue;  // its request was dropped meanwhile
+        return;                                    // idle too long
+      }
+      arrived = std::move(arrived_.front());
+      arrived_.pop_front();
+    }
     if (io_event) Serve(std::move(arrived), stop_event, io_event.get());
-    lock.lock();
   }
 }
 
 void PipeServer::Serve(Arrived arrived, HANDLE stop_event, HANDLE io_event) {
   const HANDLE pipe = arrived.pipe.get();
+  if (!arrived.head_read) {
+    arrived.head.resize(options_.head_size);
+    DWORD got = 0;
+    const HeadRead outcome = ReadHead(pipe, arrived.head.data(),
+                                      static_cast<DWORD>(arrived.head.size()), stop_event,
+                                      io_event, &got);
+    if (outcome == HeadRead::kSilent) {
+      // The client is in no hurry: it waits for its request without a thread.
+      std::lock_guard<std::mutex> guard(lock_);
+      if (!stopping_) {
+        returned_.push_back(std::move(arrived));
+        SetEvent(wake_.get());
+        return;
+      }
+    }
+    if (outcome != HeadRead::kArrived) {
+      DisconnectNamedPipe(pipe);
+      return;
+    }
+    arrived.head.resize(got);
+  }
   try {
     PipeConnection connection(pipe, std::move(arrived.head), stop_event, io_event);
     handler_(connection);
@@ -298,18 +353,42 @@ void PipeServer::Serve(Arrived arrived, HANDLE stop_event, HANDLE io_event) {
   DisconnectNamedPipe(pipe);
 }  // the instance closes here
 
+PipeServer::HeadRead PipeServer::ReadHead(HANDLE pipe, uint8_t* head, DWORD size,
+                                           HANDLE stop_event, HANDLE io_event, DWORD* got) {
+  *got = 0;
+  OVERLAPPED overlapped = {};
+  overlapped.hEvent = io_event;
+  ResetEvent(io_event);
+  if (ReadFile(pipe, head, size, got, &overlapped)) return HeadRead::kArrived;
+  DWORD error = GetLastError();
+  if (error == ERROR_MORE_DATA) {
+    *got = size;
+    return HeadRead::kArrived;
+  }
+  if (error != ERROR_IO_PENDING) return HeadRead::kFailed;
+  HANDLE waits[] = {io_event, stop_event};
+  const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, kPipeQuickRequestWaitMs);
+  if (woke != WAIT_OBJECT_0) CancelIo(pipe);
+  // Bytes that came just before the cancel count as arrived.
+  if (GetOverlappedResult(pipe, &overlapped, got, TRUE)) return HeadRead::kArrived;
+  error = GetLastError();
+  if (error == ERROR_MORE_DATA) {
+    *got = size;
+    return HeadRead::kArrived;
+  }
+  return error == ERROR_OPERATION_ABORTED && woke == WAIT_TIMEOUT ? HeadRead::kSilent
+                                                                  : HeadRead::kFailed;
+}
+
 void PipeServer::AwaitReplyRead(HANDLE pipe) {
   ReplyWatch watch;
   watch.pipe = pipe;
   watch.deadline = GetTickCount64() + kPipeReplyWaitMs;
-  bool first;
   {
     std::lock_guard<std::mutex> guard(lock_);
     if (stopping_) return;
-    first = replies_.empty();
     watch.position = replies_.insert(replies_.end(), &watch);
   }
-  if (first) SetEvent(wake_.get());  // a deadline earlier than any the listener knows
   // Returns once the client has read everything written to it, or when the pipe is cut.
   FlushFileBuffers(pipe);
   std::lock_guard<std::mutex> guard(lock_);

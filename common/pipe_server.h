@@ -23,7 +23,6 @@
 
 #include <windows.h>
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -44,6 +43,9 @@ namespace halvaro {
 constexpr DWORD kPipeRequestWaitMs = 5000;
 // Further reads of a request that came in pieces wait this long for each piece.
 constexpr DWORD kPipeContinuationWaitMs = 1000;
+// A client handed straight to an idle connection thread keeps it this long at most for its
+// request; a slower one waits for it without a thread.
+constexpr DWORD kPipeQuickRequestWaitMs = 100;
 // A client has this long to read its reply before the instance is disconnected.
 constexpr DWORD kPipeReplyWaitMs = 2000;
 // Requests served at once, each on a connection thread.
@@ -128,18 +130,24 @@ class PipeServer {
     bool cut = false;
     std::list<ReplyWatch*>::iterator position;
   };
-  struct Arrived {     // a request that has arrived, waiting for a connection thread
+  // A client for a connection thread: its request has arrived, or (when handed straight to
+  // an idle thread) the thread is to read it.
+  struct Arrived {
     UniqueHandle pipe;
     std::vector<uint8_t> head;
+    bool head_read = false;
+    ULONGLONG connected_at = 0;  // when the head is not read yet
   };
+  enum class HeadRead { kArrived, kSilent, kFailed };
 
   // The listener thread: makes the waiting instance, reads the head of each request, hands
   // arrived requests to the connection threads, and disconnects the clients whose time is
   // over. The completions of its reads run on it, in its alertable waits.
   void Listen(HANDLE stop_event);
   UniqueHandle CreateInstance(WorldAccessAttributes& security, bool* first_instance);
+  // Hands a connected client to an idle connection thread, or begins its reception.
   void Receive(UniqueHandle pipe);
-  void BeginReception(UniqueHandle pipe);
+  void BeginReception(UniqueHandle pipe, ULONGLONG connected_at);
   static void CALLBACK ReceptionDone(DWORD error, DWORD transferred, OVERLAPPED* overlapped);
   void EndReception(Reception* reception, DWORD error, DWORD transferred);
   void Hand(Arrived arrived);
@@ -154,13 +162,18 @@ class PipeServer {
   // The body of a connection thread: serves arrived requests until it has been idle too long.
   void ServeConnections(HANDLE stop_event);
   void Serve(Arrived arrived, HANDLE stop_event, HANDLE io_event);
+  // The head of a request handed straight to a connection thread, within
+  // kPipeQuickRequestWaitMs: arrived, silent so far (the reception takes the client back),
+  // or failed.
+  static HeadRead ReadHead(HANDLE pipe, uint8_t* head, DWORD size, HANDLE stop_event,
+                           HANDLE io_event, DWORD* got);
   // Flushes the reply, cut off by the listener thread after its time.
   void AwaitReplyRead(HANDLE pipe);
 
   // Written by Start before the threads start, then only read.
   Options options_;
   Handler handler_;
-  UniqueHandle wake_;  // auto-reset; wakes the listener for a new reply deadline
+  UniqueHandle wake_;  // auto-reset; wakes the listener for a client handed back to it
 
   WorkerThread listener_;
   WorkerGroup connections_{kPipeMostConnections};
@@ -168,12 +181,14 @@ class PipeServer {
   // Owned by the listener thread: only it (and the completions it runs) touch it.
   std::list<std::unique_ptr<Reception>> waiting_;  // oldest first
   size_t waiting_cut_ = 0;  // of waiting_, disconnected and awaiting their completion
+  bool connection_threads_ = false;  // some may be running (false once the last has ended)
 
   std::mutex lock_;                 // a leaf: nothing but a disconnect is called under it
-  std::condition_variable handed_;  // signalled with lock_ for each arrived request
+  UniqueHandle handed_;  // semaphore: released once for each arrived request
   bool stopping_ = false;                 // guarded by lock_
   std::deque<Arrived> arrived_;           // guarded by lock_; waiting for a thread
-  size_t idle_connections_ = 0;           // guarded by lock_; threads waiting on handed_
+  std::deque<Arrived> returned_;          // guarded by lock_; silent, back to the reception
+  size_t idle_connections_ = 0;           // guarded by lock_; threads waiting for handed_
   std::list<ReplyWatch*> replies_;        // guarded by lock_; oldest first
 };
 

@@ -62,6 +62,7 @@ def test_idle_connections_neither_block_clients_nor_cost_threads(service, firmwa
                 assert fields["answered"] == "1"
                 assert int(fields["ms"]) < 1000
                 busy = counts()
+                print(pipe, "while held", busy)
                 assert busy["threads"] <= baseline["threads"] + 6, (baseline, busy)
                 seen = len(watcher.codes())
                 firmware("press", hex(UNTAKEN_CODE))

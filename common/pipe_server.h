@@ -2,21 +2,23 @@
 //
 // A connection goes through three stages, each bounded:
 // 1. Reception. One instance waits for a client at a time. A connected client has
-//    kPipeRequestWaitMs to send the head of its request; until it does it costs no thread,
-//    only a pending read of the listener thread. At most kPipeMostWaiting clients wait so;
-//    one more evicts the oldest.
+//    kPipeRequestWaitMs to send the head of its request. An idle connection thread, when
+//    there is one, waits for it kPipeQuickRequestWaitMs at most; otherwise, and after that,
+//    the client costs no thread, only a pending read of the listener thread. At most
+//    kPipeMostWaiting clients wait so; one more evicts the oldest.
 // 2. Service. A client whose request has arrived is handed to a connection thread, at most
 //    kPipeMostConnections at once; more wait in a short queue (the oldest is dropped when it
 //    overflows). A thread that has served its client waits a while for the next one, so that
 //    request after request does not pay for a new thread each time.
 // 3. Reply. The instance is disconnected as soon as the client has read the reply (a flush);
-//    a client that does not read it within kPipeReplyWaitMs, or while others wait for a
-//    thread, or when the server stops, is cut off by the listener thread. What a client
-//    writes after its request is discarded with the disconnect.
+//    a client that has not read it after kPipeReplyWaitMs (the listener looks once a
+//    second), or while others wait for a thread, or when the server stops, is cut off by the
+//    listener thread. What a client writes after its request is discarded with the
+//    disconnect.
 //
 // Threading: Start and Stop are called from one thread (the service's start sequence and
-// stop path). The listener and the connections are worker threads
-// (worker_thread.h); the handler runs on the connection threads, several at once. Every wait
+// stop path). The listener and the connections are worker threads (worker_thread.h); the
+// handler runs on the connection threads, several at once. Every wait
 // is bounded or ends with the stop, so Stop ends every connection in each stage and waits for
 // every thread before it returns.
 #pragma once

@@ -310,14 +310,23 @@ def simmixer(*args):
 APP_DEFAULTS = r"HKCU\Software\Wine\AppDefaults"
 
 
+def reg_add_settled(*args):
+    """wine's reg add, once more when it fails without a word (seen once in a full run)."""
+    for _ in range(2):
+        result = wine("reg", "add", *args)
+        if result.returncode == 0:
+            return
+    raise AssertionError(f"reg add {args} failed ({result.returncode}): "
+                         f"{result.stdout}{result.stderr}")
+
+
 def set_mixer_machine(image, on):
     """Makes `image` (a program of BIN) see the older version and load the simulated mixer
     beside it, or undoes that."""
     key = APP_DEFAULTS + "\\" + image
     if on:
-        wine("reg", "add", key, "/v", "Version", "/d", "winxp", "/f", check=True)
-        wine("reg", "add", key + r"\DllOverrides", "/v", "winmm", "/d", "native", "/f",
-             check=True)
+        reg_add_settled(key, "/v", "Version", "/d", "winxp", "/f")
+        reg_add_settled(key + r"\DllOverrides", "/v", "winmm", "/d", "native", "/f")
     else:
         wine("reg", "delete", key, "/f")
 

@@ -30,6 +30,7 @@
 #include "common/object_names.h"
 #include "common/subscription_message.h"
 #include "common/unique_resource.h"
+#include "tests/support/process_threads.h"
 
 namespace halvaro {
 namespace {
@@ -285,7 +286,7 @@ long HandlesOf(DWORD pid) {
 }
 
 int Counts() {
-  UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS | TH32CS_SNAPTHREAD, 0));
+  UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return 1;
   PROCESSENTRY32W process = {};
   process.dwSize = sizeof(process);
@@ -298,13 +299,7 @@ int Counts() {
     std::fputs("no service process\n", stderr);
     return 1;
   }
-  THREADENTRY32 thread = {};
-  thread.dwSize = sizeof(thread);
-  unsigned threads = 0;
-  for (BOOL more = Thread32First(snapshot.get(), &thread); more;
-       more = Thread32Next(snapshot.get(), &thread)) {
-    if (thread.th32OwnerProcessID == pid) ++threads;
-  }
+  const unsigned threads = static_cast<unsigned>(ThreadsOfProcess(pid));
   const long handles = HandlesOf(pid);
   if (handles < 0) {
     std::fputs("cannot read the service's handle count\n", stderr);

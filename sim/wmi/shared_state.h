@@ -39,6 +39,10 @@ struct StateRecord {
   uint32_t fault_query;
   uint32_t fault_badprop;
   uint32_t fault_empty;  // Next answers WBEM_S_FALSE at once, with no object
+  // The provider is down, as while it restarts: connections and queries fail, and so does
+  // every enumerator made before the fault was set, for good.
+  uint32_t fault_broken;
+  uint32_t provider_restarts;  // bumped each time the fault is set
   uint32_t connect_attempts;
   uint32_t connections;
   uint32_t query_attempts;

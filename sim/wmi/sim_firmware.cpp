@@ -42,10 +42,12 @@ std::optional<bool> ParseSwitch(const wchar_t* text) {
 void PrintStatus(const simwmi::StateRecord& r) {
   std::wprintf(L"connect_attempts=%u\nconnections=%u\nquery_attempts=%u\nqueries=%u\n"
                L"next_calls=%u\ndelivered=%u\npending=%u\ncalls_after_release=%u\n"
-               L"enumerators_alive=%d\nfault_connect=%u\nfault_query=%u\nfault_badprop=%u\n",
+               L"enumerators_alive=%d\nfault_connect=%u\nfault_query=%u\nfault_badprop=%u\n"
+               L"fault_broken=%u\nprovider_restarts=%u\n",
                r.connect_attempts, r.connections, r.query_attempts, r.queries, r.next_calls,
                r.delivered, r.queue_count, r.calls_after_release, r.enumerators_alive,
-               r.fault_connect, r.fault_query, r.fault_badprop);
+               r.fault_connect, r.fault_query, r.fault_badprop, r.fault_broken,
+               r.provider_restarts);
 }
 
 }  // namespace
@@ -69,7 +71,8 @@ int wmain(int argc, wchar_t** argv) {
     } kFaults[] = {{L"connect", &simwmi::StateRecord::fault_connect},
                    {L"query", &simwmi::StateRecord::fault_query},
                    {L"badprop", &simwmi::StateRecord::fault_badprop},
-                   {L"empty", &simwmi::StateRecord::fault_empty}};
+                   {L"empty", &simwmi::StateRecord::fault_empty},
+                   {L"broken", &simwmi::StateRecord::fault_broken}};
     for (const auto& candidate : kFaults) {
       if (_wcsicmp(argv[2], candidate.name) == 0) {
         fault = candidate.flag;
@@ -102,7 +105,13 @@ int wmain(int argc, wchar_t** argv) {
     std::wprintf(L"pressed=0x%X\npending=%u\nqpc=%lld\n", *code, pending,
                  static_cast<long long>(now.QuadPart));
   } else if (fault) {
-    state->Locked([&](simwmi::StateRecord& r) { r.*fault = *on ? 1 : 0; });
+    state->Locked([&](simwmi::StateRecord& r) {
+      // A provider that goes down loses every enumerator it has handed out.
+      if (fault == &simwmi::StateRecord::fault_broken && *on && !r.fault_broken) {
+        ++r.provider_restarts;
+      }
+      r.*fault = *on ? 1 : 0;
+    });
     std::wprintf(L"fault_%ls=%d\n", fault_name, *on ? 1 : 0);
   } else if (_wcsicmp(command, L"reset") == 0) {
     state->Reset();

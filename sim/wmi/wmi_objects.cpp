@@ -19,6 +19,8 @@ using halvaro::kHotkeyEventQuery;
 using halvaro::kHotkeyCodeProperty;
 // What a call on a released enumerator answers: the error a dead proxy gives.
 constexpr HRESULT kReleasedResult = RPC_E_DISCONNECTED;
+// What a client of a provider that is down, or that has restarted under it, is told.
+constexpr HRESULT kProviderGone = HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE);
 
 // WMI compares namespaces, query text and property names without regard to case.
 bool EqualsNoCase(const wchar_t* text, const wchar_t* expected) {
@@ -130,9 +132,10 @@ class EventObject final : public IWbemClassObject {
 class EventEnumerator final : public IEnumWbemClassObject {
  public:
   explicit EventEnumerator(SharedState& state) : state_(state) {
-    generation_ = state_.Locked([](StateRecord& r) {
+    state_.Locked([this](StateRecord& r) {
       ++r.enumerators_alive;
-      return r.generation;
+      generation_ = r.generation;
+      provider_restarts_ = r.provider_restarts;
     });
   }
 
@@ -171,10 +174,13 @@ class EventEnumerator final : public IEnumWbemClassObject {
       return WBEM_E_INVALID_PARAMETER;
     }
     objects[0] = nullptr;
-    const bool empty = state_.Locked([](StateRecord& r) {
+    bool gone = false;
+    const bool empty = state_.Locked([this, &gone](StateRecord& r) {
       ++r.next_calls;
+      gone = r.fault_broken != 0 || r.provider_restarts != provider_restarts_;
       return r.fault_empty != 0;
     });
+    if (gone) return kProviderGone;
     // A provider in trouble can answer at once with success and nothing returned.
     if (empty) return WBEM_S_FALSE;
 
@@ -233,6 +239,7 @@ class EventEnumerator final : public IEnumWbemClassObject {
   std::atomic<bool> released_{false};
   SharedState& state_;
   uint32_t generation_ = 0;
+  uint32_t provider_restarts_ = 0;  // as at creation: a later restart leaves this one dead
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -262,10 +269,13 @@ class Services final : public IWbemServices, public IClientSecurity {
                                      IWbemContext*, IEnumWbemClassObject** result) override {
     if (result == nullptr) return WBEM_E_INVALID_PARAMETER;
     *result = nullptr;
-    const bool refused = state_.Locked([](StateRecord& r) {
+    bool gone = false;
+    const bool refused = state_.Locked([&gone](StateRecord& r) {
       ++r.query_attempts;
+      gone = r.fault_broken != 0;
       return r.fault_query != 0;
     });
+    if (gone) return kProviderGone;
     if (refused) return WBEM_E_INVALID_CLASS;  // as if the firmware's class were missing
     if (!EqualsNoCase(language, kWmiQueryLanguage)) return WBEM_E_INVALID_QUERY_TYPE;
     if (!EqualsNoCase(query, kHotkeyEventQuery)) return WBEM_E_INVALID_QUERY;
@@ -412,10 +422,13 @@ class Locator final : public IWbemLocator {
                              const BSTR, IWbemContext*, IWbemServices** services) override {
     if (services == nullptr) return WBEM_E_INVALID_PARAMETER;
     *services = nullptr;
-    const bool refused = state_.Locked([](StateRecord& r) {
+    bool gone = false;
+    const bool refused = state_.Locked([&gone](StateRecord& r) {
       ++r.connect_attempts;
+      gone = r.fault_broken != 0;
       return r.fault_connect != 0;
     });
+    if (gone) return kProviderGone;
     if (refused) return WBEM_E_ACCESS_DENIED;
     if (resource == nullptr) return WBEM_E_INVALID_PARAMETER;
     if (!EqualsNoCase(resource, kWmiNamespace)) return WBEM_E_INVALID_NAMESPACE;

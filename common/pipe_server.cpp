@@ -171,17 +171,17 @@ void PipeServer::Listen(HANDLE stop_event) {
 }
 
 void PipeServer::Receive(UniqueHandle pipe) {
-  {
-    // A connection thread with nothing to do reads the request itself, as most clients send
-    // it at once; one that stays silent comes back here before long.
-    std::lock_guard<std::mutex> guard(lock_);
-    if (!stopping_ && idle_connections_ > arrived_.size()) {
-      arrived_.push_back(Arrived{std::move(pipe), {}, false, GetTickCount64()});
-      ReleaseSemaphore(handed_.get(), 1, nullptr);
-      return;
-    }
-  }
   try {
+    {
+      // A connection thread with nothing to do reads the request itself, as most clients
+      // send it at once; one that stays silent comes back here before long.
+      std::lock_guard<std::mutex> guard(lock_);
+      if (!stopping_ && idle_connections_ > arrived_.size()) {
+        arrived_.push_back(Arrived{std::move(pipe), {}, false, GetTickCount64()});
+        ReleaseSemaphore(handed_.get(), 1, nullptr);
+        return;
+      }
+    }
     BeginReception(std::move(pipe), GetTickCount64());
   } catch (...) {
     // Out of memory: this client is let go (its instance closes), the others are not.

@@ -18,9 +18,9 @@
 //
 // Threading: Start and Stop are called from one thread (the service's start sequence and
 // stop path). The listener and the connections are worker threads (worker_thread.h); the
-// handler runs on the connection threads, several at once. Every wait
-// is bounded or ends with the stop, so Stop ends every connection in each stage and waits for
-// every thread before it returns.
+// handler runs on the connection threads, several at once. Every wait is bounded or ends
+// with the stop, so Stop ends every connection in each stage and waits for every thread
+// before it returns. No exception leaves the listener, a completion or a connection thread.
 #pragma once
 
 #include <windows.h>

@@ -30,6 +30,13 @@ void CloseHandleLocked(SerialLink& link) {
   link.handle.reset();
 }
 
+// After a failed transfer. Caller holds link.lock.
+void NoteTransferFailure(SerialLink& link, HANDLE port) {
+  if (!SerialPortGone(port)) return;
+  CloseHandleLocked(link);
+  link.lost = true;
+}
+
 }  // namespace
 
 uint32_t OpenSerialLink(SerialLink& link) {
@@ -54,6 +61,7 @@ uint32_t OpenSerialLink(SerialLink& link) {
 
   link.handle.reset(port.release());  // the handle is in place before the flag says open
   link.open = 1;
+  link.lost = false;
   return 1;
 }
 
@@ -73,7 +81,29 @@ uint32_t OpenSerialLinkWithRetry(SerialLink& link) {
       Sleep(kOpenRetryPauseMs);
     }
   }
+  if (!link.open && !link.retired) link.lost = true;
   return link.open;
+}
+
+uint32_t ReopenLostSerialLink(SerialLink& link) {
+  if (!link.lost || link.retired) return 0;
+  std::lock_guard<std::timed_mutex> guard(link.lock);
+  if (!link.lost) return link.open;  // opened by another caller meanwhile
+  return OpenSerialLink(link);
+}
+
+bool CheckSerialLink(SerialLink& link) {
+  if (!link.open) return !link.lost;
+  std::unique_lock<std::timed_mutex> guard(link.lock, kCloseWait);
+  if (!guard.owns_lock() || !link.open) return !link.lost;
+  NoteTransferFailure(link, link.handle.get());
+  return !link.lost;
+}
+
+bool SerialPortGone(HANDLE port) {
+  DWORD errors = 0;
+  COMSTAT status = {};
+  return !ClearCommError(port, &errors, &status);
 }
 
 void CloseSerialLink(SerialLink& link) {
@@ -99,7 +129,7 @@ DWORD SerialWrite(SerialLink* link, const uint8_t* bytes, DWORD count) {
   EnsureTotalTimeout(port, &COMMTIMEOUTS::WriteTotalTimeoutMultiplier,
                      &COMMTIMEOUTS::WriteTotalTimeoutConstant);
   DWORD written = 0;
-  WriteFile(port, bytes, count, &written, nullptr);
+  if (!WriteFile(port, bytes, count, &written, nullptr)) NoteTransferFailure(*link, port);
   return written;
 }
 
@@ -109,7 +139,7 @@ DWORD SerialReadReply(SerialLink* link, uint8_t reply[2]) {
   EnsureTotalTimeout(port, &COMMTIMEOUTS::ReadTotalTimeoutMultiplier,
                      &COMMTIMEOUTS::ReadTotalTimeoutConstant);
   DWORD read = 0;
-  ReadFile(port, reply, 2, &read, nullptr);
+  if (!ReadFile(port, reply, 2, &read, nullptr)) NoteTransferFailure(*link, port);
   return read;
 }
 

@@ -22,36 +22,109 @@ constexpr DWORD kEventThreadStopWaitMs = kEventWaitMs + 2000;
 // After a failure that is not a time-out (a broken connection fails at once, every time).
 constexpr DWORD kEventFailurePauseMs = 100;
 
-void ReleaseWmi(EventListener& listener) {
-  listener.services.Reset();
-  listener.locator.Reset();
+enum class Wake { kStop, kRestart, kTimeout };
+
+// Waits `ms` for the stop or a restart request.
+Wake WaitStopOrRestart(HANDLE stop_event, DWORD ms) {
+  HANDLE waits[] = {stop_event, Service().listener.restart_now.get()};
+  const DWORD count = waits[1] ? 2 : 1;
+  switch (WaitForMultipleObjects(count, waits, FALSE, ms)) {
+    case WAIT_OBJECT_0:
+      return Wake::kStop;
+    case WAIT_OBJECT_0 + 1:
+      return Wake::kRestart;
+    case WAIT_TIMEOUT:
+      return Wake::kTimeout;
+    default:  // not a busy loop on a handle gone bad
+      return WaitForSingleObject(stop_event, ms) == WAIT_OBJECT_0 ? Wake::kStop : Wake::kTimeout;
+  }
+}
+
+// The enumerator first: it was made through the services, as they were through the locator.
+void ReleaseWmi(WmiConnection& wmi) {
+  wmi.enumerator.Reset();
+  wmi.services.Reset();
+  wmi.locator.Reset();
+}
+
+void DeliverEvent(ServiceState& s, IWbemClassObject* event) {
+  UniqueVariant value;
+  uint32_t code = 0;
+  // An event whose code cannot be read carries nothing a client could use: it is dropped
+  // rather than passed on with the previous event's code.
+  if (SUCCEEDED(event->Get(kHotkeyCodeProperty, 0, value.get(), nullptr, nullptr)) &&
+      EventCodeFromVariant(value.value(), &code)) {
+    s.listener.last_event_code = code;
+    NotifySubscribers(s.subscriptions, code);
+  }
+}
+
+// Tears the broken connection down and makes it again, with a growing pause before each
+// attempt (cut short by a resume). False when the stop came first.
+bool Reconnect(ServiceState& s, HANDLE stop_event) {
+  WmiConnection& wmi = s.listener.wmi;
+  ReleaseWmi(wmi);
+  WriteListenerStatus(0, s.av_board_present);
+  for (DWORD pause = kFirstRestartPauseMs;; pause = NextRestartPause(pause)) {
+    if (WaitStopOrRestart(stop_event, pause) == Wake::kStop) return false;
+    if (ConnectWmi(wmi) && OpenEventQuery(wmi)) break;
+    ReleaseWmi(wmi);
+  }
+  WriteListenerStatus(1, s.av_board_present);
+  return true;
+}
+
+void ListenerRetryThread(HANDLE stop_event) {
+  for (DWORD pause = kFirstRestartPauseMs; !Service().listener.running;
+       pause = NextRestartPause(pause)) {
+    if (WaitStopOrRestart(stop_event, pause) == Wake::kStop) return;
+    if (StartEventListener()) return;
+  }
 }
 
 }  // namespace
 
-uint32_t ConnectWmi() {
-  EventListener& s = Service().listener;
-  ReleaseWmi(s);
+DWORD NextRestartPause(DWORD pause_ms) {
+  return pause_ms >= kLongestRestartPauseMs / 2 ? kLongestRestartPauseMs : pause_ms * 2;
+}
+
+uint32_t ConnectWmi(WmiConnection& wmi) {
+  ReleaseWmi(wmi);
   const HRESULT security =
       CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
                            RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
   if (FAILED(security) && security != RPC_E_TOO_LATE) return 0;
 
   if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_IWbemLocator, reinterpret_cast<void**>(s.locator.GetAddressOf())))) {
-    ReleaseWmi(s);
+                              IID_IWbemLocator, reinterpret_cast<void**>(wmi.locator.GetAddressOf())))) {
+    ReleaseWmi(wmi);
     return 0;
   }
   UniqueBstr wmi_namespace(kWmiNamespace);
-  if (FAILED(s.locator->ConnectServer(wmi_namespace.get(), nullptr, nullptr, nullptr, 0,
-                                          nullptr, nullptr, s.services.GetAddressOf()))) {
-    ReleaseWmi(s);
+  if (FAILED(wmi.locator->ConnectServer(wmi_namespace.get(), nullptr, nullptr, nullptr, 0,
+                                        nullptr, nullptr, wmi.services.GetAddressOf()))) {
+    ReleaseWmi(wmi);
     return 0;
   }
-  if (FAILED(CoSetProxyBlanket(s.services.Get(), RPC_C_AUTHN_DEFAULT, RPC_C_AUTHZ_NONE,
+  if (FAILED(CoSetProxyBlanket(wmi.services.Get(), RPC_C_AUTHN_DEFAULT, RPC_C_AUTHZ_NONE,
                                nullptr, RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE,
                                nullptr, EOAC_NONE))) {
-    ReleaseWmi(s);
+    ReleaseWmi(wmi);
+    return 0;
+  }
+  return 1;
+}
+
+uint32_t OpenEventQuery(WmiConnection& wmi) {
+  wmi.enumerator.Reset();
+  if (!wmi.services) return 0;
+  UniqueBstr language(kWmiQueryLanguage);
+  UniqueBstr query(kHotkeyEventQuery);
+  const HRESULT result = wmi.services->ExecNotificationQuery(
+      language.get(), query.get(), WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY,
+      nullptr, wmi.enumerator.GetAddressOf());
+  if (FAILED(result)) {
+    wmi.enumerator.Reset();
     return 0;
   }
   return 1;
@@ -59,19 +132,9 @@ uint32_t ConnectWmi() {
 
 uint32_t StartEventQuery() {
   EventListener& s = Service().listener;
-  if (!s.services) return 0;
-  UniqueBstr language(kWmiQueryLanguage);
-  UniqueBstr query(kHotkeyEventQuery);
-  ComPtr<IEnumWbemClassObject> enumerator;
-  const HRESULT result = s.services->ExecNotificationQuery(
-      language.get(), query.get(), WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY,
-      nullptr, enumerator.GetAddressOf());
-  if (FAILED(result)) return 0;
-
-  s.enumerator = enumerator;
+  if (!OpenEventQuery(s.wmi)) return 0;
   // A thread that cannot be created leaves the listener counted as running, without events.
-  IEnumWbemClassObject* events = s.enumerator.Get();
-  s.thread.Start([events](HANDLE stop_event) { EventThread(events, stop_event); });
+  s.thread.Start(EventThread);
   return 1;
 }
 
@@ -84,47 +147,69 @@ uint32_t StartEventListener() {
       s.started = 1;
       return 1;
     }
-    if (ConnectWmi() && StartEventQuery()) {
+    if (ConnectWmi(s.wmi) && StartEventQuery()) {
       s.running = 1;
       s.started = 1;
+    } else {
+      ReleaseWmi(s.wmi);
     }
   }
   WriteListenerStatus(s.running, service.av_board_present);
   return s.running;
 }
 
-void EventThread(IEnumWbemClassObject* enumerator, HANDLE stop_event) {
+void EventThread(HANDLE stop_event) {
   ServiceState& s = Service();
-  ComApartment apartment;  // the enumerator lives in the multithreaded apartment
+  EventListener& listener = s.listener;
+  ComApartment apartment;  // the connection lives in the multithreaded apartment
+  uint32_t failures = 0;
   while (WaitForSingleObject(stop_event, 0) == WAIT_TIMEOUT) {
+    if (failures >= kBrokenAfterFailures) {
+      if (!Reconnect(s, stop_event)) return;
+      failures = 0;
+      continue;
+    }
     ComPtr<IWbemClassObject> event;
     ULONG returned = 0;
-    const HRESULT result = enumerator->Next(kEventWaitMs, 1, event.GetAddressOf(), &returned);
+    const HRESULT result =
+        listener.wmi.enumerator->Next(kEventWaitMs, 1, event.GetAddressOf(), &returned);
+    if (FAILED(result)) {
+      ++failures;
+      // A resume while the connection fails: made again at once.
+      if (WaitStopOrRestart(stop_event, kEventFailurePauseMs) == Wake::kRestart) {
+        failures = kBrokenAfterFailures;
+      }
+      continue;
+    }
+    failures = 0;
+    // A working connection is never made again: a resume's request is let go.
+    if (listener.restart_now) ResetEvent(listener.restart_now.get());
     if (result == WBEM_S_TIMEDOUT) continue;
     if (returned == 0 || !event) {
-      // A failure, or a success with nothing returned (WBEM_S_FALSE): an immediate retry
-      // would spin a core for as long as the provider answers that way.
+      // A success with nothing returned (WBEM_S_FALSE): an immediate retry would spin a
+      // core for as long as the provider answers that way.
       WaitForSingleObject(stop_event, kEventFailurePauseMs);
       continue;
     }
-    UniqueVariant value;
-    uint32_t code = 0;
-    // An event whose code cannot be read carries nothing a client could use: it is dropped
-    // rather than passed on with the previous event's code.
-    if (SUCCEEDED(event->Get(kHotkeyCodeProperty, 0, value.get(), nullptr, nullptr)) &&
-        EventCodeFromVariant(value.value(), &code)) {
-      s.listener.last_event_code = code;
-      NotifySubscribers(s.subscriptions, code);
-    }
+    DeliverEvent(s, event.Get());
   }
+}
+
+void StartListenerRetry() { Service().listener.start_retry.Start(ListenerRetryThread); }
+
+void RequestListenerRestart() {
+  EventListener& s = Service().listener;
+  if (s.restart_now) SetEvent(s.restart_now.get());
 }
 
 bool StopEventListener() {
   EventListener& s = Service().listener;
   if (!s.lock_ready) return true;  // never started: nothing to wait for
+  // The retry may be in a start, which takes the lock.
+  if (!s.start_retry.Stop(kEventThreadStopWaitMs)) return false;
   CriticalSectionGuard guard(s.lock);
   if (!s.thread.Stop(kEventThreadStopWaitMs)) return false;
-  s.enumerator.Reset();
+  ReleaseWmi(s.wmi);
   return true;
 }
 

@@ -1,6 +1,8 @@
 #include "service/hidden_window.h"
 
 #include "common/object_names.h"
+#include "service/board_reconnect.h"
+#include "service/event_listener.h"
 #include "service/optical_drive.h"
 #include "service/volume_mirror.h"
 
@@ -19,8 +21,16 @@ LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wparam, LPAR
       if (wparam == kDiscPollTimerId) PollDiscState();
       return 0;
     case WM_POWERBROADCAST:
-      if (wparam == PBT_APMRESUMEAUTOMATIC) RefreshDiscState();
+      if (wparam == PBT_APMRESUMEAUTOMATIC) {
+        RefreshDiscState();
+        // What the sleep may have broken is looked at now rather than at the next retry.
+        RequestBoardCheck();
+        RequestListenerRestart();
+      }
       return 1;  // a suspend query is always granted
+    case kBoardBackMessage:
+      RefreshDiscState();
+      return 0;
     default:
       return DefWindowProcW(window, message, wparam, lparam);
   }

@@ -4,6 +4,7 @@
 
 #include "avboard/av_commands.h"
 #include "service/av_command_pipe.h"
+#include "service/board_reconnect.h"
 #include "service/companions.h"
 #include "service/event_listener.h"
 #include "service/hotkey_actions.h"
@@ -25,6 +26,8 @@ constexpr auto kStartSequenceWait = std::chrono::seconds(5);
 constexpr DWORD kPipeStopWaitMs = kTransferTimeoutMs + 2000;
 // An eject cannot be cancelled; a drive normally answers within a few seconds.
 constexpr DWORD kEjectStopWaitMs = 5000;
+// The reconnection is in one open or one board exchange, which the retired link cuts short.
+constexpr DWORD kBoardReconnectStopWaitMs = kTransferTimeoutMs + 2000;
 
 }  // namespace
 
@@ -55,11 +58,11 @@ uint32_t StartSequence() {
   StartVolumeMirror();
   // The agent wakes the mirror's waiter; a stop that has begun would not end it any more.
   if (s.volume.monitor_kind == kMixerBackend && !s.lifecycle.stopping) StartAgent();
-  if (s.av_board_present) {
-    const bool muted = s.volume.monitor->IsMuted() != 0;
-    SendVolume(s.serial_link, muted ? 0 : s.volume.current_percent.load());
-  }
-  if (!s.lifecycle.stopping) StartEventListener();
+  SendCurrentVolume();
+  // From here on a port that fails, or was never there, is opened again when it is back.
+  if (!s.lifecycle.stopping) StartBoardReconnect();
+  // A start that failed (the provider not up yet) is tried again until it succeeds.
+  if (!s.lifecycle.stopping && !StartEventListener()) StartListenerRetry();
   return 1;
 }
 
@@ -93,7 +96,10 @@ void StopSequence() {
   const bool av_command_pipe_ended = StopAvCommandListener(kPipeStopWaitMs);
   const bool pipes_ended = subscription_pipe_ended && av_command_pipe_ended;
 
-  // 6. The event listener: EventThread ends before its enumerator is released.
+  // 5a. The board's reconnection, which reads the volume through the monitor.
+  const bool reconnect_ended = StopBoardReconnect(kBoardReconnectStopWaitMs);
+
+  // 6. The event listener: its retry and EventThread end before the connection is released.
   const bool listener_ended = StopEventListener();
 
   // 7. Eject threads: waited for, so that none runs into what follows.
@@ -107,7 +113,7 @@ void StopSequence() {
   //    An EventThread that did not end may still be in a volume key: the monitor then stays
   //    for the end of the process.
   const bool mirror_ended = StopVolumeMirror();
-  if (mirror_ended && listener_ended) s.volume.monitor.reset();
+  if (mirror_ended && listener_ended && reconnect_ended) s.volume.monitor.reset();
 
   // 10. "CurrentServiceMode", once nothing that writes it is left running.
   ClearListenerStatus();

@@ -22,6 +22,7 @@
 
 #include "avboard/serial_link.h"
 #include "service/av_command_pipe.h"
+#include "service/board_reconnect.h"
 #include "service/companions.h"
 #include "service/event_listener.h"
 #include "service/lifecycle.h"
@@ -45,6 +46,7 @@ struct ServiceState {
 
   // --- AV board and optical drive ---
   SerialLink serial_link;
+  BoardReconnect board_reconnect;
   OpticalDrive drive;
 
   // --- Master volume ---

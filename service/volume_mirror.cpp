@@ -44,6 +44,13 @@ uint32_t OnVolumeChanged(uint32_t raw, uint32_t) {
   return 0;
 }
 
+void SendCurrentVolume() {
+  ServiceState& s = Service();
+  if (!s.volume.monitor) return;
+  const bool muted = s.volume.monitor->IsMuted() != 0;
+  SendVolumeIfBoard(s, muted ? 0 : s.volume.current_percent.load());
+}
+
 void OnDebounceTimer() {
   ServiceState& s = Service();
   ServiceVolume& v = s.volume;

@@ -17,6 +17,10 @@ namespace halvaro {
 uint32_t OnVolumeChanged(uint32_t raw_volume, uint32_t user_data);
 void OnDebounceTimer();
 
+// Sends the volume that the board must show now (0 while muted), as at start. Called by the
+// start sequence and when the board's port is back; needs the monitor.
+void SendCurrentVolume();
+
 // Installs OnVolumeChanged on the endpoint backend, or creates the agent's event and starts
 // MixerEventWaiter on the mixer backend.
 void StartVolumeMirror();

@@ -1,0 +1,61 @@
+#include "service/board_reconnect.h"
+
+#include "avboard/av_commands.h"
+#include "service/hidden_window.h"
+#include "service/service_state.h"
+#include "service/volume_mirror.h"
+
+namespace halvaro {
+
+namespace {
+
+// The query of a board that has come back: as many sends as at start, but each its own
+// exchange, so that a hotkey's frame can go between two of them.
+void QueryReturningBoard(SerialLink& link, HANDLE stop_event) {
+  const AvFrame query = QueryFrame();
+  for (int attempt = 0; attempt < kQueryAttempts; ++attempt) {
+    if (WaitForSingleObject(stop_event, 0) != WAIT_TIMEOUT) return;
+    if (!link.open) return;  // lost again, or retired
+    if (AvExchange(link, query, 1)) return;
+  }
+}
+
+void GreetReturningBoard(HANDLE stop_event) {
+  ServiceState& s = Service();
+  QueryReturningBoard(s.serial_link, stop_event);
+  if (WaitForSingleObject(stop_event, 0) != WAIT_TIMEOUT) return;
+  // The disc state belongs to the service main thread: it sends it from there.
+  PostMessageW(s.lifecycle.hidden_window, kBoardBackMessage, 0, 0);
+  SendCurrentVolume();
+}
+
+}  // namespace
+
+void BoardReconnectThread(HANDLE stop_event) {
+  ServiceState& s = Service();
+  HANDLE waits[] = {stop_event, s.board_reconnect.check_now.get()};
+  for (;;) {
+    const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, kBoardReconnectPeriodMs);
+    if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) return;
+    // An unplug is noticed even while nothing is sent: the driver is asked, the line is not.
+    CheckSerialLink(s.serial_link);
+    if (ReopenLostSerialLink(s.serial_link)) GreetReturningBoard(stop_event);
+  }
+}
+
+void StartBoardReconnect() {
+  BoardReconnect& r = Service().board_reconnect;
+  if (!r.check_now) return;  // without it every wait would fail at once
+  r.thread.Start(BoardReconnectThread);
+}
+
+bool StopBoardReconnect(DWORD timeout_ms) {
+  return Service().board_reconnect.thread.Stop(timeout_ms);
+}
+
+void RequestBoardCheck() {
+  BoardReconnect& r = Service().board_reconnect;
+  if (r.check_now) SetEvent(r.check_now.get());
+}
+
+}  // namespace halvaro

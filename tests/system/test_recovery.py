@@ -2,7 +2,7 @@
 back, and a firmware provider that restarted under the event listener."""
 import time
 
-from conftest import (AvBoard, BOARD_PORT, Watcher, com_link, firmware, firmware_status,
+from conftest import (AvBoard, BOARD_PORT, Watcher, client, com_link, firmware, firmware_status,
                       halvaro, install_on_board, program, reg_get, reg_set, sent,
                       service_pids, set_frame, hotkey_frame, start_service, stop_service, wait_until, wine)
 
@@ -93,3 +93,13 @@ def test_a_firmware_break_is_mended_by_the_listener_itself(clean_service, board,
     finally:
         watcher.close()
     assert service_pids() == pid
+
+    # A start while the provider is down comes up by itself once it is back, with no client.
+    stop_service()
+    firmware("fault", "broken", "on")
+    start_service()
+    assert wait_until(lambda: reg_get("CurrentServiceMode") == 0, 10)
+    firmware("fault", "broken", "off")
+    assert wait_until(lambda: reg_get("CurrentServiceMode") == 1, 10)
+    firmware("press", "0x54")
+    assert wait_until(lambda: client("last")["code"] == str(0x54), 5)

@@ -1,7 +1,7 @@
 #include "service/settings.h"
 
-#include "common/little_endian.h"
 #include "common/object_names.h"
+#include "common/setting_values.h"
 #include "common/unique_resource.h"
 
 namespace halvaro {
@@ -16,10 +16,8 @@ LONG OpenServiceKey(UniqueRegKey* key) {
 }
 
 void QuerySetting(HKEY key, const wchar_t* name, uint32_t* field) {
-  BYTE data[4] = {};
-  DWORD size = sizeof(data);
-  const LONG result = RegQueryValueExW(key, name, nullptr, nullptr, data, &size);
-  DecodeSettingDword(result, data, size, field);
+  const StoredDword stored = QueryStoredDword(key, name);
+  if (stored.taken) *field = stored.value;
 }
 
 void SetDword(HKEY key, const wchar_t* name, uint32_t value) {
@@ -28,18 +26,12 @@ void SetDword(HKEY key, const wchar_t* name, uint32_t value) {
 
 }  // namespace
 
-bool DecodeSettingDword(LONG query_result, const BYTE* data, DWORD size, uint32_t* value) {
-  // ERROR_MORE_DATA (longer data) and short values are both treated as absent.
-  if (query_result != ERROR_SUCCESS || size != 4) return false;
-  *value = LoadLittleEndian32(data);
-  return true;
-}
-
 void ReadSettings(Settings& settings) {
   UniqueRegKey key;
   if (OpenServiceKey(&key) != ERROR_SUCCESS) return;
   QuerySetting(key.get(), kMaxSubscribersValue, &settings.max_subscribers);
-  if (settings.max_subscribers == 0) settings.max_subscribers = 1;  // the registry keeps its 0
+  // A stored 0 stays in the registry but counts as one subscriber.
+  settings.max_subscribers = EffectiveMaxSubscribers(settings.max_subscribers);
   QuerySetting(key.get(), kComPortValue, &settings.com_port);
   QuerySetting(key.get(), kBaudRateValue, &settings.baud_rate);
   QuerySetting(key.get(), kCmdTimeFrameValue, &settings.cmd_time_frame);

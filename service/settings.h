@@ -12,13 +12,15 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/setting_values.h"
+
 namespace halvaro {
 
 struct Settings {
-  uint32_t max_subscribers = 1;  // "EMAMaxRegister", at least 1
-  uint32_t com_port = 1;         // "ComPort"
-  uint32_t baud_rate = 9600;     // "BuadRate"
-  uint32_t cmd_time_frame = 0;   // "ComCmdTimeFrame", milliseconds
+  uint32_t max_subscribers = kDefaultMaxSubscribers;  // "EMAMaxRegister", at least 1
+  uint32_t com_port = kDefaultComPort;                // "ComPort"
+  uint32_t baud_rate = kDefaultBaudRate;              // "BuadRate"
+  uint32_t cmd_time_frame = kDefaultCmdTimeFrame;     // "ComCmdTimeFrame", milliseconds
   std::atomic<uint32_t> av_mode{0};  // persisted as "CurrentAVMode"
 };
 
@@ -31,9 +33,5 @@ void ClearListenerStatus();  // deletes "CurrentServiceMode"
 void WriteListenerStatus(uint32_t listener_running, uint32_t board_present);
 // Writes "CurrentAVMode"; returns the result of opening, or else of closing, the key.
 LONG WriteAvMode(uint32_t av_mode);
-
-// A setting's stored data as a number: exactly 4 bytes, taken little-endian whatever the
-// stored type. Anything else (absent, longer, shorter) leaves `value` unchanged.
-bool DecodeSettingDword(LONG query_result, const BYTE* data, DWORD size, uint32_t* value);
 
 }  // namespace halvaro

@@ -1,0 +1,120 @@
+#include "common/pipe_client.h"
+
+#include <algorithm>
+
+namespace halvaro {
+
+namespace {
+
+constexpr DWORD kAbsentRetryMs = 50;
+constexpr size_t kReadChunk = 4096;
+constexpr size_t kMostReplyBytes = 8 + 4096;  // more than either pipe sends
+
+DWORD Remaining(ULONGLONG deadline) {
+  const ULONGLONG now = GetTickCount64();
+  return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+}
+
+}  // namespace
+
+PipeOutcome PipeClient::Connect(const wchar_t* name) {
+  pipe_.reset();
+  const ULONGLONG start = GetTickCount64();
+  const ULONGLONG busy_deadline = start + limits_.connect_ms;
+  const ULONGLONG absent_deadline = start + limits_.absent_ms;
+  for (;;) {
+    pipe_.reset(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr));
+    if (pipe_) {
+      error_ = ERROR_SUCCESS;
+      return PipeOutcome::kDone;
+    }
+    error_ = GetLastError();
+    if (error_ == ERROR_PIPE_BUSY) {
+      // 0 would mean the pipe's own default wait.
+      const DWORD left = Remaining(busy_deadline);
+      if (left == 0) return PipeOutcome::kBusy;
+      WaitNamedPipeW(name, left);
+    } else if (error_ == ERROR_FILE_NOT_FOUND) {
+      const DWORD left = Remaining(absent_deadline);
+      if (left == 0) return PipeOutcome::kAbsent;
+      Sleep(std::min(kAbsentRetryMs, left));
+    } else {
+      return PipeOutcome::kOpenFailed;
+    }
+  }
+}
+
+uint32_t PipeClient::ServerProcessId() const {
+  ULONG id = 0;
+  if (!pipe_ || !GetNamedPipeServerProcessId(pipe_.get(), &id)) return 0;
+  return id;
+}
+
+bool PipeClient::Finish(OVERLAPPED* overlapped, ULONGLONG deadline, DWORD* transferred) {
+  if (WaitForSingleObject(overlapped->hEvent, Remaining(deadline)) != WAIT_OBJECT_0) {
+    // The buffer and the OVERLAPPED belong to the caller's frame: the I/O ends here.
+    CancelIo(pipe_.get());
+    GetOverlappedResult(pipe_.get(), overlapped, transferred, TRUE);
+    error_ = ERROR_TIMEOUT;
+    return false;
+  }
+  if (!GetOverlappedResult(pipe_.get(), overlapped, transferred, FALSE)) {
+    error_ = GetLastError();
+    return error_ == ERROR_MORE_DATA;  // a message longer than the read: the rest follows
+  }
+  return true;
+}
+
+PipeOutcome PipeClient::Transact(const uint8_t* request, size_t length,
+                                 ReplyLengthFunction reply_length, std::vector<uint8_t>* reply) {
+  reply->clear();
+  if (!pipe_) return PipeOutcome::kClosed;
+  if (!io_event_) io_event_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!io_event_) {
+    error_ = GetLastError();
+    return PipeOutcome::kWriteFailed;
+  }
+  const ULONGLONG deadline = GetTickCount64() + limits_.reply_ms;
+
+  OVERLAPPED write = {};
+  write.hEvent = io_event_.get();
+  ResetEvent(write.hEvent);
+  DWORD written = 0;
+  if (!WriteFile(pipe_.get(), request, static_cast<DWORD>(length), nullptr, &write) &&
+      GetLastError() != ERROR_IO_PENDING) {
+    error_ = GetLastError();
+    return PipeOutcome::kWriteFailed;
+  }
+  if (!Finish(&write, deadline, &written) || written != length) return PipeOutcome::kWriteFailed;
+
+  uint8_t chunk[kReadChunk];
+  for (;;) {
+    const size_t wanted = reply_length(reply->data(), reply->size());
+    if (wanted != 0 && reply->size() >= wanted) return PipeOutcome::kDone;
+    const size_t goal = wanted != 0 ? std::min(wanted, kMostReplyBytes) : kMostReplyBytes;
+    if (reply->size() >= goal) return PipeOutcome::kDone;  // a length past what any reply has
+    OVERLAPPED read = {};
+    read.hEvent = io_event_.get();
+    ResetEvent(read.hEvent);
+    const DWORD want = static_cast<DWORD>(std::min(goal - reply->size(), kReadChunk));
+    DWORD got = 0;
+    if (!ReadFile(pipe_.get(), chunk, want, nullptr, &read)) {
+      const DWORD error = GetLastError();
+      if (error != ERROR_IO_PENDING && error != ERROR_MORE_DATA) {
+        error_ = error;
+        return PipeOutcome::kClosed;
+      }
+    }
+    if (!Finish(&read, deadline, &got)) {
+      return error_ == ERROR_TIMEOUT ? PipeOutcome::kNoReply : PipeOutcome::kClosed;
+    }
+    if (got == 0 && Remaining(deadline) == 0) {
+      error_ = ERROR_TIMEOUT;
+      return PipeOutcome::kNoReply;
+    }
+    reply->insert(reply->end(), chunk, chunk + got);
+  }
+}
+
+}  // namespace halvaro

@@ -1,0 +1,37 @@
+// The service's settings as they are stored under its registry key: their defaults, and how
+// one stored value is read and decoded. The service reads them this way at every start; the
+// diagnostic program reads them the same way to say what the service will take.
+//
+// Threading: reentrant; every function touches only its arguments (QueryStoredDword reads
+// the registry through a key handle that the caller owns).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+namespace halvaro {
+
+constexpr uint32_t kDefaultMaxSubscribers = 1;  // "EMAMaxRegister"
+constexpr uint32_t kDefaultComPort = 1;         // "ComPort"
+constexpr uint32_t kDefaultBaudRate = 9600;     // "BuadRate"
+constexpr uint32_t kDefaultCmdTimeFrame = 0;    // "ComCmdTimeFrame", milliseconds
+
+// A setting's stored data as a number: exactly 4 bytes, taken little-endian whatever the
+// stored type. Anything else (absent, longer, shorter) leaves `value` unchanged.
+bool DecodeSettingDword(LONG query_result, const BYTE* data, DWORD size, uint32_t* value);
+
+// What one value of an open key holds, read as the service reads it.
+struct StoredDword {
+  LONG query_result = ERROR_FILE_NOT_FOUND;
+  DWORD size = 0;      // the stored data's size when it was found (also when it is not taken)
+  bool taken = false;  // exactly 4 bytes
+  uint32_t value = 0;  // meaningful when taken
+};
+
+StoredDword QueryStoredDword(HKEY key, const wchar_t* name);
+
+// The service keeps a stored 0 in the registry but serves one subscriber at least.
+inline uint32_t EffectiveMaxSubscribers(uint32_t stored) { return stored == 0 ? 1 : stored; }
+
+}  // namespace halvaro

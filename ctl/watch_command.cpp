@@ -1,0 +1,145 @@
+// HalvaroCtl watch: subscribes this process to the hotkey events, prints each code as it
+// comes, and unsubscribes when told to end (Ctrl+C, --for) so that the service's subscriber
+// place is free again.
+#include <windows.h>
+
+#include <algorithm>
+
+#include "common/bounded_format.h"
+#include "common/object_names.h"
+#include "common/unique_resource.h"
+#include "ctl/commands.h"
+#include "ctl/exit_codes.h"
+#include "ctl/interrupt.h"
+#include "ctl/service_pipes.h"
+
+namespace halvaro::ctl {
+
+namespace {
+
+// How often the manager is asked whether the service still runs: a stopped service forgets
+// its subscribers without a word.
+constexpr DWORD kServiceCheckMs = 2000;
+
+UniqueHandle ClientEvent(const wchar_t* format, uint32_t pid) {
+  wchar_t name[kObjectNameSize];
+  FormatBounded(name, kObjectNameSize, format, pid);
+  return UniqueHandle(CreateEventW(nullptr, FALSE, FALSE, name));
+}
+
+void Event(const Arguments& args, JsonObject json, const std::string& text) {
+  PrintLine(args.json ? json.str() : text);
+}
+
+int PipeFailure(const Arguments& args, const char* doing, const PipeAnswer& pipe) {
+  return Fail(args, kExitPipe,
+              std::string("cannot ") + doing + ": the pipe " + pipe.name + " " +
+                  DescribePipe(pipe),
+              JsonObject().Text("event", "error").Text("pipe_state", PipeStateToken(pipe.state)));
+}
+
+}  // namespace
+
+int RunWatch(const Arguments& args) {
+  ServiceStatus service;
+  const int not_running = RequireRunning(args, &service);
+  if (not_running != kExitOk) return not_running;
+
+  // The events come before the subscription so that no wake-up is missed in between; the
+  // service opens the same ones by name.
+  const uint32_t pid = GetCurrentProcessId();
+  UniqueHandle wake = ClientEvent(kWakeEventNameFormat, pid);
+  UniqueHandle removal = ClientEvent(kRemovalEventNameFormat, pid);
+  if (!wake || !removal) {
+    return Fail(args, kExitFailure,
+                "cannot make the subscriber events (error " + std::to_string(GetLastError()) +
+                    ")");
+  }
+  InterruptEvent interrupt;
+  if (!interrupt.valid()) {
+    return Fail(args, kExitFailure,
+                "cannot install the Ctrl+C handler (error " + std::to_string(GetLastError()) +
+                    ")");
+  }
+
+  const SubscriptionAnswer subscribed =
+      AskSubscription(service.process_id, kSubscribeCommand, pid);
+  if (!subscribed.pipe.answered()) return PipeFailure(args, "subscribe", subscribed.pipe);
+  const uint32_t result = subscribed.reply.result;
+  if (result != kSubscriptionResultDone && result != kSubscriptionResultEvicted &&
+      result != kSubscriptionResultAlready) {
+    std::string why = "the service refused the subscription (result " + Hex32(result) + ")";
+    if (result == kSubscriptionResultNoListener) why += ": its hotkey listener is not running";
+    return Fail(args, kExitRefused, why,
+                JsonObject().Text("event", "error").Text("result", Hex32(result)));
+  }
+  std::string text = "subscribed as process " + std::to_string(pid) + " (result " +
+                     Hex32(result) + ")";
+  if (result == kSubscriptionResultEvicted) text += "; an older subscriber was let go";
+  Event(args,
+        JsonObject().Text("event", "subscribed").Number("process_id", pid).Text("result",
+                                                                                Hex32(result)),
+        text + "; Ctrl+C ends");
+
+  const bool bounded = args.for_seconds.has_value();
+  const ULONGLONG deadline =
+      GetTickCount64() + (bounded ? static_cast<ULONGLONG>(*args.for_seconds) * 1000 : 0);
+  const HANDLE events[3] = {wake.get(), removal.get(), interrupt.get()};
+  for (;;) {
+    DWORD timeout = kServiceCheckMs;
+    if (bounded) {
+      const ULONGLONG now = GetTickCount64();
+      if (now >= deadline) break;
+      timeout = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, kServiceCheckMs));
+    }
+    const DWORD signalled = WaitForMultipleObjects(3, events, FALSE, timeout);
+    if (signalled == WAIT_OBJECT_0) {
+      const SubscriptionAnswer last =
+          AskSubscription(service.process_id, kReadLastCodeCommand, 0);
+      const std::string time = LocalTimestamp();
+      if (last.pipe.answered()) {
+        const uint32_t code = last.reply.last_code;
+        Event(args, JsonObject().Text("event", "code").Text("time", time).Number("code", code),
+              time + " code " + std::to_string(code) + " (" + Hex8(code) + ")");
+      } else {
+        Event(args,
+              JsonObject().Text("event", "code_unread").Text("time", time).Text(
+                  "pipe_state", PipeStateToken(last.pipe.state)),
+              time + " woken, but the code could not be read: the pipe " + last.pipe.name +
+                  " " + DescribePipe(last.pipe));
+      }
+    } else if (signalled == WAIT_OBJECT_0 + 1) {
+      const std::string time = LocalTimestamp();
+      Event(args, JsonObject().Text("event", "evicted").Text("time", time),
+            time + " evicted: the service let this subscriber go to make room for another");
+      return kExitOk;
+    } else if (signalled == WAIT_OBJECT_0 + 2) {
+      break;
+    } else if (signalled == WAIT_TIMEOUT) {
+      const ServiceStatus now = QueryService();
+      if (now.known && (!now.running() || now.process_id != service.process_id)) {
+        return Fail(args, kExitNotRunning,
+                    "the service is no longer running (" + StateName(now) +
+                        "); the subscription ended with it",
+                    JsonObject().Text("event", "error"));
+      }
+    } else {
+      return Fail(args, kExitFailure,
+                  "cannot wait for the subscriber events (error " +
+                      std::to_string(GetLastError()) + ")",
+                  JsonObject().Text("event", "error"));
+    }
+  }
+
+  const SubscriptionAnswer unsubscribed =
+      AskSubscription(service.process_id, kUnsubscribeCommand, pid);
+  interrupt.Finished();
+  if (!unsubscribed.pipe.answered()) return PipeFailure(args, "unsubscribe", unsubscribed.pipe);
+  Event(args,
+        JsonObject().Text("event", "unsubscribed").Text("result",
+                                                        Hex32(unsubscribed.reply.result)),
+        "unsubscribed (result " + Hex32(unsubscribed.reply.result) + ")");
+  return kExitOk;
+}
+
+}  // namespace halvaro::ctl

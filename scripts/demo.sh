@@ -87,6 +87,42 @@ say "a client drives the board through the AV-command pipe: query, Hotkey volume
 "$W" "$HALVARO_BIN/SimClient.exe" av set 25
 sleep 0.5
 
+say "the diagnostic program: HalvaroCtl status (service, settings with their source, status values, pipes, board)"
+"$W" "$HALVARO_BIN/HalvaroCtl.exe" status
+
+say "HalvaroCtl watch: a subscriber that prints each hotkey code with a time stamp (here for 4 s)"
+"$W" "$HALVARO_BIN/HalvaroCtl.exe" watch --for 4 &
+WATCH_PID=$!
+sleep 1.5
+for code in 0x44 0x45; do "$W" "$HALVARO_BIN/SimFirmware.exe" press $code >/dev/null; sleep 0.5; done
+wait "$WATCH_PID" || true
+"$W" "$HALVARO_BIN/HalvaroCtl.exe" volume 35
+
+say "the AV board is unplugged (its serial line goes away): hotkeys still reach clients"
+kill "$BOARD_PID"; wait "$BOARD_PID" 2>/dev/null || true
+sleep 4
+"$W" "$HALVARO_BIN/SimFirmware.exe" press 0x46 >/dev/null; sleep 0.5
+"$W" "$HALVARO_BIN/SimClient.exe" last
+"$W" "$HALVARO_BIN/HalvaroCtl.exe" volume 36 || true
+
+say "a board is plugged back on COM7: within a few seconds the service queries it and sends the disc state and the volume"
+/usr/bin/python3 sim/avboard/avboard_sim.py --link "$WINEPREFIX/dosdevices/com7" &
+BOARD_PID=$!
+sleep 5
+
+say "the firmware's WMI provider restarts (its delivery breaks): CurrentServiceMode turns 0"
+"$W" "$HALVARO_BIN/SimFirmware.exe" fault broken on
+sleep 2
+values | grep -E 'CurrentServiceMode'
+say "the provider is back: the listener connects again by itself, and keys arrive again"
+"$W" "$HALVARO_BIN/SimFirmware.exe" fault broken off
+sleep 3
+values | grep -E 'CurrentServiceMode'
+"$W" "$HALVARO_BIN/SimFirmware.exe" press 0x47 >/dev/null; sleep 0.5
+"$W" "$HALVARO_BIN/SimClient.exe" last
+echo "(the same status for scripts:)"
+"$W" "$HALVARO_BIN/HalvaroCtl.exe" status --json
+
 say "the service's hidden window, and its answer to a suspend query (PBT_APMQUERYSUSPEND)"
 "$W" "$HALVARO_BIN/SimPower.exe" find
 "$W" "$HALVARO_BIN/SimPower.exe" broadcast 0

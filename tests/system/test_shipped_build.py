@@ -1,5 +1,5 @@
-"""The programs that ship are 32-bit PE files that need no MinGW runtime DLL: the service a
-console program, the agent a GUI program with its version and manifest."""
+"""The programs that ship are 32-bit PE files that need no MinGW runtime DLL: the service and
+HalvaroCtl console programs, the agent a GUI program with its version and manifest."""
 import os
 import subprocess
 
@@ -9,7 +9,8 @@ SHIPPED = os.path.join(os.environ.get("HALVARO_SOURCE", "."), "build", "windows-
 MINGW_RUNTIME = ("libgcc", "libstdc++", "libwinpthread")
 
 
-@pytest.mark.parametrize("name,subsystem", [("Halvaro.exe", 3), ("Quenlit.exe", 2)])
+@pytest.mark.parametrize("name,subsystem", [("Halvaro.exe", 3), ("Quenlit.exe", 2),
+                                            ("HalvaroCtl.exe", 3)])
 def test_shipped_program_is_a_static_pe32_program(name, subsystem):
     path = os.path.join(SHIPPED, name)
     assert os.path.exists(path), f"{path} was not built"

@@ -26,7 +26,9 @@ void GreetReturningBoard(HANDLE stop_event) {
   if (WaitForSingleObject(stop_event, 0) != WAIT_TIMEOUT) return;
   // The disc state belongs to the service main thread: it sends it from there. (Without the
   // window the board learns the disc state at its next change.)
-  if (s.lifecycle.hidden_window) PostMessageW(s.lifecycle.hidden_window, kBoardBackMessage, 0, 0);
+  if (const HWND window = s.lifecycle.hidden_window) {
+    PostMessageW(window, kBoardBackMessage, 0, 0);
+  }
   SendCurrentVolume();
 }
 

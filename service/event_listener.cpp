@@ -95,8 +95,8 @@ uint32_t ConnectWmi(WmiConnection& wmi) {
                            RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
   if (FAILED(security) && security != RPC_E_TOO_LATE) return 0;
 
-  if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_IWbemLocator, reinterpret_cast<void**>(wmi.locator.GetAddressOf())))) {
+  if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                              reinterpret_cast<void**>(wmi.locator.GetAddressOf())))) {
     ReleaseWmi(wmi);
     return 0;
   }

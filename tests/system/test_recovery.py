@@ -2,9 +2,10 @@
 back, and a firmware provider that restarted under the event listener."""
 import time
 
-from conftest import (AvBoard, BOARD_PORT, Watcher, client, com_link, firmware, firmware_status,
-                      halvaro, install_on_board, program, reg_get, reg_set, sent,
-                      service_pids, set_frame, hotkey_frame, start_service, stop_service, wait_until, wine)
+from conftest import (AvBoard, BOARD_PORT, Watcher, client, com_link, firmware,
+                      firmware_status, halvaro, hotkey_frame, install_on_board, program,
+                      reg_get, reg_set, sent, service_pids, set_frame, start_service,
+                      stop_service, wait_until, wine)
 
 QUERY = "6A 01 94"
 EMPTY_DRIVE = "8A 08 00 6D"

@@ -30,7 +30,15 @@ void CloseHandleLocked(SerialLink& link) {
   link.handle.reset();
 }
 
-// After a failed transfer. Caller holds link.lock.
+// Whether a port whose transfer has failed is gone: its driver no longer answers the error
+// query (which also clears an error that stopped the transfer).
+bool SerialPortGone(HANDLE port) {
+  DWORD errors = 0;
+  COMSTAT status = {};
+  return !ClearCommError(port, &errors, &status);
+}
+
+// After a failed transfer, or to look at the port. Caller holds link.lock.
 void NoteTransferFailure(SerialLink& link, HANDLE port) {
   if (!SerialPortGone(port)) return;
   CloseHandleLocked(link);
@@ -92,19 +100,13 @@ uint32_t ReopenLostSerialLink(SerialLink& link) {
   return OpenSerialLink(link);
 }
 
-bool CheckSerialLink(SerialLink& link) {
-  if (!link.open) return !link.lost;
+void CheckSerialLink(SerialLink& link) {
+  if (!link.open) return;
+  // An exchange in progress shows the port alive anyway: no need to wait long for it.
   std::unique_lock<std::timed_mutex> guard(link.lock, kCloseWait);
-  if (!guard.owns_lock() || !link.open) return !link.lost;
-  NoteTransferFailure(link, link.handle.get());
-  return !link.lost;
+  if (guard.owns_lock() && link.open) NoteTransferFailure(link, link.handle.get());
 }
 
-bool SerialPortGone(HANDLE port) {
-  DWORD errors = 0;
-  COMSTAT status = {};
-  return !ClearCommError(port, &errors, &status);
-}
 
 void CloseSerialLink(SerialLink& link) {
   if (!link.open) return;

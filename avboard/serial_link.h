@@ -49,12 +49,8 @@ uint32_t OpenSerialLinkWithRetry(SerialLink& link);
 uint32_t ReopenLostSerialLink(SerialLink& link);
 
 // Asks the driver whether the open port still exists (no byte goes on the line); a port that
-// does not answer is closed and marked lost. Returns false when the port is lost.
-bool CheckSerialLink(SerialLink& link);
-
-// Whether a port whose transfer has just failed is gone: its driver no longer answers the
-// error query. Also clears an error that stopped the transfer.
-bool SerialPortGone(HANDLE port);
+// does not answer is closed and marked lost.
+void CheckSerialLink(SerialLink& link);
 
 // Closes the port if open. Waits for an exchange in flight to give up (at most about one
 // transfer time-out); if it cannot, the handle is left for the end of the process.

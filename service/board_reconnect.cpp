@@ -9,20 +9,9 @@ namespace halvaro {
 
 namespace {
 
-// The query of a board that has come back: as many sends as at start, but each its own
-// exchange, so that a hotkey's frame can go between two of them.
-void QueryReturningBoard(SerialLink& link, HANDLE stop_event) {
-  const AvFrame query = QueryFrame();
-  for (int attempt = 0; attempt < kQueryAttempts; ++attempt) {
-    if (WaitForSingleObject(stop_event, 0) != WAIT_TIMEOUT) return;
-    if (!link.open) return;  // lost again, or retired
-    if (AvExchange(link, query, 1)) return;
-  }
-}
-
 void GreetReturningBoard(HANDLE stop_event) {
   ServiceState& s = Service();
-  QueryReturningBoard(s.serial_link, stop_event);
+  QueryBoard(s.serial_link);  // a stop cuts it short: the retired link ends its exchange
   if (WaitForSingleObject(stop_event, 0) != WAIT_TIMEOUT) return;
   // The disc state belongs to the service main thread: it sends it from there. (Without the
   // window the board learns the disc state at its next change.)

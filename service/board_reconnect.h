@@ -8,8 +8,7 @@
 // Threading: BoardReconnectThread is one WorkerThread, started by the start sequence once
 // the volume monitor exists and ended by the stop path before the monitor is released.
 // RequestBoardCheck may be called from any thread. The thread's board exchanges serialise
-// with everyone else's on the serial link's lock, one attempt at a time, so hotkeys and
-// pipe clients are never held up for longer than one attempt.
+// with everyone else's on the serial link's lock, like those of the start sequence.
 #pragma once
 
 #include <windows.h>

@@ -91,9 +91,9 @@ PipeOutcome PipeClient::Transact(const uint8_t* request, size_t length,
   uint8_t chunk[kReadChunk];
   for (;;) {
     const size_t wanted = reply_length(reply->data(), reply->size());
-    if (wanted != 0 && reply->size() >= wanted) return PipeOutcome::kDone;
+    // A length past what any reply has is cut at kMostReplyBytes.
     const size_t goal = wanted != 0 ? std::min(wanted, kMostReplyBytes) : kMostReplyBytes;
-    if (reply->size() >= goal) return PipeOutcome::kDone;  // a length past what any reply has
+    if (reply->size() >= goal) return PipeOutcome::kDone;
     OVERLAPPED read = {};
     read.hEvent = io_event_.get();
     ResetEvent(read.hEvent);
@@ -109,9 +109,11 @@ PipeOutcome PipeClient::Transact(const uint8_t* request, size_t length,
     if (!Finish(&read, deadline, &got)) {
       return error_ == ERROR_TIMEOUT ? PipeOutcome::kNoReply : PipeOutcome::kClosed;
     }
-    if (got == 0 && Remaining(deadline) == 0) {
-      error_ = ERROR_TIMEOUT;
-      return PipeOutcome::kNoReply;
+    if (got == 0) {
+      // An empty message is no part of any reply; taking it as one would let a server spin
+      // this loop with empty writes until the deadline.
+      error_ = ERROR_INVALID_DATA;
+      return PipeOutcome::kClosed;
     }
     reply->insert(reply->end(), chunk, chunk + got);
   }

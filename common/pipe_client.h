@@ -24,7 +24,8 @@ enum class PipeOutcome {
   kOpenFailed,   // any other refusal of the open (access denied, ...)
   kWriteFailed,  // the request could not be written within the limit
   kNoReply,      // the reply did not come whole within the limit
-  kClosed,       // the server ended the connection before the reply was whole
+  kClosed,       // the server ended the connection, or sent an empty message, before the
+                 // reply was whole
 };
 
 struct PipeLimits {
@@ -45,7 +46,8 @@ class PipeClient {
   // The process that made the connected instance, or 0 when the system does not tell.
   uint32_t ServerProcessId() const;
   // Writes `request` and reads until the reply is as long as `reply_length` says (more is
-  // not read), the server closes, or the reply limit is over.
+  // not read, and never more than 4104 bytes), the server closes or sends an empty message,
+  // or the reply limit is over.
   PipeOutcome Transact(const uint8_t* request, size_t length, ReplyLengthFunction reply_length,
                        std::vector<uint8_t>* reply);
 

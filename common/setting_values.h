@@ -17,16 +17,13 @@ constexpr uint32_t kDefaultComPort = 1;         // "ComPort"
 constexpr uint32_t kDefaultBaudRate = 9600;     // "BuadRate"
 constexpr uint32_t kDefaultCmdTimeFrame = 0;    // "ComCmdTimeFrame", milliseconds
 
-// A setting's stored data as a number: exactly 4 bytes, taken little-endian whatever the
-// stored type. Anything else (absent, longer, shorter) leaves `value` unchanged.
-bool DecodeSettingDword(LONG query_result, const BYTE* data, DWORD size, uint32_t* value);
-
-// What one value of an open key holds, read as the service reads it.
+// What one value of an open key holds, read as the service reads it: a number when the
+// stored data is exactly 4 bytes, taken little-endian whatever the stored type; anything
+// else (absent, longer, shorter) is not taken.
 struct StoredDword {
-  LONG query_result = ERROR_FILE_NOT_FOUND;
   DWORD size = 0;      // the stored data's size when it was found (also when it is not taken)
   bool taken = false;  // exactly 4 bytes
-  uint32_t value = 0;  // meaningful when taken
+  uint32_t value = 0;  // when taken; else 0
 };
 
 StoredDword QueryStoredDword(HKEY key, const wchar_t* name);

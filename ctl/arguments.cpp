@@ -9,19 +9,33 @@ namespace halvaro::ctl {
 
 namespace {
 
-struct CommandName {
+struct CommandEntry {
   const wchar_t* name;
   Command command;
 };
 
-constexpr CommandName kCommands[] = {
+constexpr CommandEntry kCommands[] = {
     {L"status", Command::kStatus},
     {L"watch", Command::kWatch},
     {L"volume", Command::kVolume},
     {L"hotkey-volume", Command::kHotkeyVolume},
 };
 
+Command FindCommand(const wchar_t* name) {
+  for (const CommandEntry& entry : kCommands) {
+    if (std::wcscmp(name, entry.name) == 0) return entry.command;
+  }
+  return Command::kNone;
+}
+
 }  // namespace
+
+std::string CommandName(Command command) {
+  for (const CommandEntry& entry : kCommands) {
+    if (entry.command == command) return Narrow(entry.name);
+  }
+  return "";
+}
 
 std::optional<uint32_t> ParseDecimal(const wchar_t* text, uint32_t most) {
   const size_t digits = std::wcslen(text);
@@ -68,17 +82,12 @@ std::optional<Arguments> ParseArguments(int argc, const wchar_t* const* argv,
     *error = "no command given";
     return std::nullopt;
   }
-  for (const CommandName& entry : kCommands) {
-    if (std::wcscmp(positional[0], entry.name) == 0) args.command = entry.command;
-  }
-  if (args.command == Command::kNone && std::wcscmp(positional[0], L"help") == 0) {
+  if (std::wcscmp(positional[0], L"help") == 0) {
     args.help = true;
     if (positional.size() == 1) return args;
     positional.erase(positional.begin());
-    for (const CommandName& entry : kCommands) {
-      if (std::wcscmp(positional[0], entry.name) == 0) args.command = entry.command;
-    }
   }
+  args.command = FindCommand(positional[0]);
   if (args.command == Command::kNone) {
     *error = "unknown command " + Narrow(positional[0]);
     return std::nullopt;

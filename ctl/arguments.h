@@ -23,6 +23,9 @@ struct Arguments {
 constexpr uint32_t kMostLevel = 100;
 constexpr uint32_t kMostWatchSeconds = 7 * 24 * 3600;
 
+// The command's name as typed ("hotkey-volume"); empty for Command::kNone.
+std::string CommandName(Command command);
+
 // A decimal number of 1 to 10 digits, nothing else (no sign, no blanks), at most `most`.
 std::optional<uint32_t> ParseDecimal(const wchar_t* text, uint32_t most);
 

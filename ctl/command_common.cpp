@@ -4,17 +4,6 @@
 
 namespace halvaro::ctl {
 
-const char* CommandName(Command command) {
-  switch (command) {
-    case Command::kStatus: return "status";
-    case Command::kWatch: return "watch";
-    case Command::kVolume: return "volume";
-    case Command::kHotkeyVolume: return "hotkey-volume";
-    case Command::kNone: break;
-  }
-  return "";
-}
-
 int Fail(const Arguments& args, int exit_code, const std::string& message, JsonObject fields) {
   PrintError(message);
   if (args.json) {
@@ -25,24 +14,33 @@ int Fail(const Arguments& args, int exit_code, const std::string& message, JsonO
   return exit_code;
 }
 
+int ServiceProblem(const ServiceStatus& status, std::string* problem) {
+  const std::string service = "the service \"" + Narrow(kServiceName) + "\"";
+  if (!status.known) {
+    *problem = std::string("cannot ask the service control manager: ") + status.failed_call +
+               " failed (error " + std::to_string(status.error) + ")";
+    return kExitFailure;
+  }
+  if (!status.installed) {
+    *problem = service + " is not installed";
+    return kExitNotInstalled;
+  }
+  if (!status.running()) {
+    *problem = service + " is not running (" + StateName(status) + ")";
+    return kExitNotRunning;
+  }
+  problem->clear();
+  return kExitOk;
+}
+
 int RequireRunning(const Arguments& args, ServiceStatus* status) {
   *status = QueryService();
-  if (!status->known) {
-    return Fail(args, kExitFailure,
-                std::string("cannot ask the service control manager: ") + status->failed_call +
-                    " failed (error " + std::to_string(status->error) + ")");
-  }
-  if (!status->installed) {
-    return Fail(args, kExitNotInstalled, "the service \"" + Narrow(kServiceName) +
-                                             "\" is not installed");
-  }
-  if (!status->running()) {
-    return Fail(args, kExitNotRunning,
-                "the service \"" + Narrow(kServiceName) + "\" is not running (" +
-                    StateName(*status) + ")",
-                JsonObject().Text("state", StateName(*status)));
-  }
-  return kExitOk;
+  std::string problem;
+  const int exit_code = ServiceProblem(*status, &problem);
+  if (exit_code == kExitOk) return kExitOk;
+  JsonObject fields;
+  if (exit_code == kExitNotRunning) fields.Text("state", StateName(*status));
+  return Fail(args, exit_code, problem, fields);
 }
 
 }  // namespace halvaro::ctl

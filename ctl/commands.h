@@ -20,13 +20,14 @@ int RunVolume(const Arguments& args);  // volume and hotkey-volume
 // Usage: the program's, or one command's (Command::kNone for the program's).
 void PrintUsage(Command command);
 
-// The command's name as typed.
-const char* CommandName(Command command);
-
 // Prints `message` on stderr and, with --json, an object with "error" and "exit_code" (and
 // `fields` before them) on stdout, as a line of its own. Returns `exit_code`.
 int Fail(const Arguments& args, int exit_code, const std::string& message,
          JsonObject fields = JsonObject());
+
+// kExitOk when the service runs; otherwise the exit code (kExitFailure, kExitNotInstalled,
+// kExitNotRunning) and why, in *problem.
+int ServiceProblem(const ServiceStatus& status, std::string* problem);
 
 // kExitOk when the service runs (its status in *status); otherwise reports why not and
 // returns that exit code.

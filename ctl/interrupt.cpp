@@ -1,7 +1,5 @@
 #include "ctl/interrupt.h"
 
-#include <atomic>
-
 namespace halvaro::ctl {
 
 namespace {
@@ -9,18 +7,33 @@ namespace {
 // A close gives the program about 5 s before the system ends it.
 constexpr DWORD kCloseGraceMs = 4000;
 
-std::atomic<HANDLE> g_interrupted{nullptr};
-std::atomic<HANDLE> g_finished{nullptr};
+// The handler runs on a thread of its own and may still be running when the InterruptEvent
+// goes: it uses the events only under the lock held shared, and the destructor takes it
+// exclusively to clear them before they are closed.
+SRWLOCK g_lock = SRWLOCK_INIT;
+HANDLE g_interrupted = nullptr;  // under g_lock; null while no InterruptEvent is installed
+HANDLE g_finished = nullptr;     // under g_lock
+
+void Publish(HANDLE interrupted, HANDLE finished) {
+  AcquireSRWLockExclusive(&g_lock);
+  g_interrupted = interrupted;
+  g_finished = finished;
+  ReleaseSRWLockExclusive(&g_lock);
+}
 
 BOOL WINAPI OnControl(DWORD event) {
-  const HANDLE interrupted = g_interrupted.load();
-  if (!interrupted) return FALSE;
-  SetEvent(interrupted);
-  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
-    const HANDLE finished = g_finished.load();
-    if (finished) WaitForSingleObject(finished, kCloseGraceMs);
+  AcquireSRWLockShared(&g_lock);
+  const bool handled = g_interrupted != nullptr;
+  if (handled) {
+    SetEvent(g_interrupted);
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT ||
+        event == CTRL_SHUTDOWN_EVENT) {
+      // Finished() is called before the destructor waits for this lock, so this ends first.
+      WaitForSingleObject(g_finished, kCloseGraceMs);
+    }
   }
-  return TRUE;
+  ReleaseSRWLockShared(&g_lock);
+  return handled ? TRUE : FALSE;
 }
 
 }  // namespace
@@ -29,17 +42,20 @@ InterruptEvent::InterruptEvent()
     : interrupted_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       finished_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
   if (!interrupted_ || !finished_) return;
-  g_interrupted = interrupted_.get();
-  g_finished = finished_.get();
+  Publish(interrupted_.get(), finished_.get());
   installed_ = SetConsoleCtrlHandler(OnControl, TRUE) != FALSE;
-  if (!installed_) g_interrupted = g_finished = nullptr;
+  if (!installed_) {
+    const DWORD error = GetLastError();
+    Publish(nullptr, nullptr);
+    SetLastError(error);
+  }
 }
 
 InterruptEvent::~InterruptEvent() {
+  if (!installed_) return;
   Finished();
-  if (installed_) SetConsoleCtrlHandler(OnControl, FALSE);
-  g_interrupted = nullptr;
-  g_finished = nullptr;
+  SetConsoleCtrlHandler(OnControl, FALSE);
+  Publish(nullptr, nullptr);  // waits for a handler that is using the events
 }
 
 }  // namespace halvaro::ctl

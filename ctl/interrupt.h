@@ -5,7 +5,8 @@
 // Threading: one InterruptEvent at a time, made and destroyed on the main thread. The
 // handler runs on a thread that the system makes for each control event; it only sets the
 // event and, for a close, waits (bounded) until Finished() says the tidying is done, since
-// the process ends as soon as the handler returns.
+// the process ends as soon as the handler returns. The destructor waits for a handler that
+// is still using the events, so none touches them once they are closed.
 #pragma once
 
 #include <windows.h>

@@ -122,10 +122,7 @@ AvAnswer AskAvCommand(uint32_t service_pid, uint8_t operation, uint8_t level,
     return answer;
   }
   answer.header = *header;
-  if (bytes.size() >= kAvHeaderSize + 2) {
-    answer.has_data_byte_1 = true;
-    answer.data_byte_1 = bytes[kAvHeaderSize + 1];
-  }
+  if (bytes.size() >= kAvHeaderSize + 2) answer.data_byte_1 = bytes[kAvHeaderSize + 1];
   return answer;
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,9 +52,8 @@ SubscriptionAnswer AskSubscription(uint32_t service_pid, uint8_t command, uint32
 
 struct AvAnswer {
   PipeAnswer pipe;
-  AvReplyHeader header;      // when pipe.answered()
-  bool has_data_byte_1 = false;
-  uint8_t data_byte_1 = 0;   // the board's answer: 1 when it acknowledged
+  AvReplyHeader header;                // when pipe.answered()
+  std::optional<uint8_t> data_byte_1;  // the board's answer: 1 when it acknowledged
 };
 
 // Replies that need no board come within this long.

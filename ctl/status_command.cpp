@@ -1,7 +1,6 @@
 // HalvaroCtl status: the service as the manager sees it, its registry values, and whether
 // its two pipes answer. Asks nothing that changes the service: the subscription pipe gets
 // command 3 (read the last code), the AV-command pipe operation 0 (the query).
-#include "common/object_names.h"
 #include "ctl/commands.h"
 #include "ctl/exit_codes.h"
 #include "ctl/service_pipes.h"
@@ -68,8 +67,8 @@ void PrintJson(const StatusReport& r, int exit_code, const std::string& problem)
   if (r.query.pipe.answered()) {
     av.Text("reply_code", Hex8(r.query.header.reply_code))
         .Text("result", Hex32(r.query.header.result));
-    if (r.query.has_data_byte_1) {
-      av.Number("data_byte_1", r.query.data_byte_1);
+    if (r.query.data_byte_1) {
+      av.Number("data_byte_1", *r.query.data_byte_1);
     } else {
       av.Null("data_byte_1");
     }
@@ -108,7 +107,7 @@ void PrintText(const StatusReport& r) {
   if (r.query.pipe.answered()) {
     av += "; query reply " + Hex8(r.query.header.reply_code) + ", result " +
           Hex32(r.query.header.result) + ", data byte 1 = " +
-          (r.query.has_data_byte_1 ? std::to_string(r.query.data_byte_1) : std::string("absent"));
+          (r.query.data_byte_1 ? std::to_string(*r.query.data_byte_1) : std::string("absent"));
   }
   PrintLine(av);
 }
@@ -118,23 +117,16 @@ void PrintText(const StatusReport& r) {
 int RunStatus(const Arguments& args) {
   StatusReport r;
   r.service = QueryService();
-  if (!r.service.known) return RequireRunning(args, &r.service);  // reports the failure
+  std::string problem;
+  int exit_code = ServiceProblem(r.service, &problem);
+  if (!r.service.known) return Fail(args, exit_code, problem);
   r.key = ReadServiceKey();
   // Asked whatever the manager says: a pipe that answers without the service is someone
   // else's, and worth showing.
   r.last = AskSubscription(r.service.process_id, kReadLastCodeCommand, 0);
   r.query = AskAvCommand(r.service.process_id, kAvQueryOperation, 0);
 
-  int exit_code = kExitOk;
-  std::string problem;
-  if (!r.service.installed) {
-    exit_code = kExitNotInstalled;
-    problem = "the service \"" + Narrow(kServiceName) + "\" is not installed";
-  } else if (!r.service.running()) {
-    exit_code = kExitNotRunning;
-    problem = "the service \"" + Narrow(kServiceName) + "\" is not running (" +
-              StateName(r.service) + ")";
-  } else if (!r.last.pipe.answered() || !r.query.pipe.answered()) {
+  if (exit_code == kExitOk && (!r.last.pipe.answered() || !r.query.pipe.answered())) {
     exit_code = kExitPipe;
     const PipeAnswer& bad = r.last.pipe.answered() ? r.query.pipe : r.last.pipe;
     problem = "the pipe " + bad.name + " " + DescribePipe(bad);

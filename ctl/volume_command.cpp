@@ -8,8 +8,7 @@
 namespace halvaro::ctl {
 
 int RunVolume(const Arguments& args) {
-  const std::string what = std::string(CommandName(args.command)) + " " +
-                           std::to_string(args.level);
+  const std::string what = CommandName(args.command) + " " + std::to_string(args.level);
   ServiceStatus service;
   const int not_running = RequireRunning(args, &service);
   if (not_running != kExitOk) return not_running;
@@ -31,8 +30,7 @@ int RunVolume(const Arguments& args) {
   }
 
   const uint32_t result = answer.header.result;
-  const bool acknowledged =
-      result == kAvResultDone && answer.has_data_byte_1 && answer.data_byte_1 == 1;
+  const bool acknowledged = result == kAvResultDone && answer.data_byte_1 == 1;
   int exit_code = kExitOk;
   std::string text = what + ": acknowledged by the board";
   if (!acknowledged) {
@@ -50,8 +48,8 @@ int RunVolume(const Arguments& args) {
         .Bool("acknowledged", acknowledged)
         .Text("reply_code", Hex8(answer.header.reply_code))
         .Text("result", Hex32(result));
-    if (answer.has_data_byte_1) {
-      out.Number("data_byte_1", answer.data_byte_1);
+    if (answer.data_byte_1) {
+      out.Number("data_byte_1", *answer.data_byte_1);
     } else {
       out.Null("data_byte_1");
     }

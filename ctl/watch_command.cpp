@@ -49,8 +49,9 @@ int RunWatch(const Arguments& args) {
   // service opens the same ones by name.
   const uint32_t pid = GetCurrentProcessId();
   UniqueHandle wake = ClientEvent(kWakeEventNameFormat, pid);
-  UniqueHandle removal = ClientEvent(kRemovalEventNameFormat, pid);
-  if (!wake || !removal) {
+  UniqueHandle removal;
+  if (wake) removal = ClientEvent(kRemovalEventNameFormat, pid);
+  if (!removal) {
     return Fail(args, kExitFailure,
                 "cannot make the subscriber events (error " + std::to_string(GetLastError()) +
                     ")");
@@ -84,7 +85,12 @@ int RunWatch(const Arguments& args) {
   const bool bounded = args.for_seconds.has_value();
   const ULONGLONG deadline =
       GetTickCount64() + (bounded ? static_cast<ULONGLONG>(*args.for_seconds) * 1000 : 0);
-  const HANDLE events[3] = {wake.get(), removal.get(), interrupt.get()};
+  // The wait reports the first of the signalled events: Ctrl+C comes first, so that no
+  // other process that keeps a subscriber event signalled can hold the program here.
+  constexpr DWORD kInterrupted = WAIT_OBJECT_0;
+  constexpr DWORD kWoken = WAIT_OBJECT_0 + 1;
+  constexpr DWORD kRemoved = WAIT_OBJECT_0 + 2;
+  const HANDLE events[3] = {interrupt.get(), wake.get(), removal.get()};
   for (;;) {
     DWORD timeout = kServiceCheckMs;
     if (bounded) {
@@ -93,7 +99,9 @@ int RunWatch(const Arguments& args) {
       timeout = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, kServiceCheckMs));
     }
     const DWORD signalled = WaitForMultipleObjects(3, events, FALSE, timeout);
-    if (signalled == WAIT_OBJECT_0) {
+    if (signalled == kInterrupted) {
+      break;
+    } else if (signalled == kWoken) {
       const SubscriptionAnswer last =
           AskSubscription(service.process_id, kReadLastCodeCommand, 0);
       const std::string time = LocalTimestamp();
@@ -108,13 +116,11 @@ int RunWatch(const Arguments& args) {
               time + " woken, but the code could not be read: the pipe " + last.pipe.name +
                   " " + DescribePipe(last.pipe));
       }
-    } else if (signalled == WAIT_OBJECT_0 + 1) {
+    } else if (signalled == kRemoved) {
       const std::string time = LocalTimestamp();
       Event(args, JsonObject().Text("event", "evicted").Text("time", time),
             time + " evicted: the service let this subscriber go to make room for another");
       return kExitOk;
-    } else if (signalled == WAIT_OBJECT_0 + 2) {
-      break;
     } else if (signalled == WAIT_TIMEOUT) {
       const ServiceStatus now = QueryService();
       if (now.known && (!now.running() || now.process_id != service.process_id)) {

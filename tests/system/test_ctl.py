@@ -31,6 +31,18 @@ def test_none_installed(clean_service):
     assert "not installed" in err
     assert ctl("volume", 50).returncode == 3
     assert ctl("watch", "--for", 1).returncode == 3
+    code, out, err = ctl_json("hotkey-volume", 5)
+    assert (code, out["command"], out["exit_code"]) == (3, "hotkey-volume", 3), out
+    assert out["error"] in err
+
+
+def test_usage_errors_and_help():
+    result = ctl("stats")
+    assert result.returncode == 2 and "unknown command stats" in result.stderr
+    assert ctl("volume", 101).returncode == 2
+    result = ctl("help", "hotkey-volume")
+    assert result.returncode == 0
+    assert "usage: HalvaroCtl volume <0-100>" in result.stdout
 
 
 @pytest.fixture(scope="module")

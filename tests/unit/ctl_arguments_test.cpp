@@ -40,5 +40,20 @@ TEST(CtlArgumentsTest, OptionsAnywhereAndOnlyWhereTheyBelong) {
   EXPECT_EQ(help->command, Command::kVolume);
 }
 
+TEST(CtlArgumentsTest, HelpNamesACommandAsTyped) {
+  const std::optional<Arguments> help = Parse({L"help", L"hotkey-volume"});
+  ASSERT_TRUE(help);
+  EXPECT_TRUE(help->help);
+  EXPECT_EQ(help->command, Command::kHotkeyVolume);
+  const std::optional<Arguments> program = Parse({L"help"});
+  ASSERT_TRUE(program);
+  EXPECT_TRUE(program->help);
+  EXPECT_EQ(program->command, Command::kNone);
+  EXPECT_FALSE(Parse({L"help", L"stats"}));
+  EXPECT_EQ(CommandName(Command::kHotkeyVolume), "hotkey-volume");
+  EXPECT_EQ(CommandName(Command::kStatus), "status");
+  EXPECT_EQ(CommandName(Command::kNone), "");
+}
+
 }  // namespace
 }  // namespace halvaro::ctl

@@ -6,7 +6,7 @@ uint32_t AvExchange(SerialLink& link, const AvFrame& frame, int attempt_limit) {
   // Not cleared between attempts: a one-byte answer changes byte 0 only.
   uint8_t reply[2] = {0, 0};
   if (!link.open) return 0;
-  std::lock_guard<std::timed_mutex> guard(link.lock);
+  std::lock_guard<TimedLock> guard(link.lock);
   if (!link.open) return 0;  // closed while this sender waited
 
   PurgeComm(link.handle.get(), PURGE_TXCLEAR | PURGE_RXCLEAR);

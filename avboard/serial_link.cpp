@@ -79,7 +79,7 @@ uint32_t OpenSerialLinkWithRetry(SerialLink& link) {
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     if (link.retired) return 0;  // the stop has taken the port for good
     {
-      std::lock_guard<std::timed_mutex> guard(link.lock);
+      std::lock_guard<TimedLock> guard(link.lock);
       if (attempt == 0 && link.open) CloseHandleLocked(link);
       if (OpenSerialLink(link)) return 1;
     }
@@ -95,7 +95,7 @@ uint32_t OpenSerialLinkWithRetry(SerialLink& link) {
 
 uint32_t ReopenLostSerialLink(SerialLink& link) {
   if (!link.lost || link.retired) return 0;
-  std::lock_guard<std::timed_mutex> guard(link.lock);
+  std::lock_guard<TimedLock> guard(link.lock);
   if (!link.lost) return link.open;  // opened by another caller meanwhile
   return OpenSerialLink(link);
 }
@@ -103,7 +103,7 @@ uint32_t ReopenLostSerialLink(SerialLink& link) {
 void CheckSerialLink(SerialLink& link) {
   if (!link.open) return;
   // An exchange in progress shows the port alive anyway: no need to wait long for it.
-  std::unique_lock<std::timed_mutex> guard(link.lock, kCloseWait);
+  std::unique_lock<TimedLock> guard(link.lock, kCloseWait);
   if (guard.owns_lock() && link.open) NoteTransferFailure(link, link.handle.get());
 }
 
@@ -111,7 +111,7 @@ void CheckSerialLink(SerialLink& link) {
 void CloseSerialLink(SerialLink& link) {
   if (!link.open) return;
   link.open = 0;  // an exchange in flight stops at its next transfer
-  std::unique_lock<std::timed_mutex> guard(link.lock, kCloseWait);
+  std::unique_lock<TimedLock> guard(link.lock, kCloseWait);
   if (!guard.owns_lock()) return;
   CloseHandleLocked(link);
 }
@@ -120,7 +120,7 @@ void RetireSerialLink(SerialLink& link) {
   link.retired = true;
   link.open = 0;
   // Taken even when the link reads closed: an open may be under way on another thread.
-  std::unique_lock<std::timed_mutex> guard(link.lock, kCloseWait);
+  std::unique_lock<TimedLock> guard(link.lock, kCloseWait);
   if (!guard.owns_lock()) return;
   CloseHandleLocked(link);
 }

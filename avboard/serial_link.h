@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "common/locks.h"
 #include "common/unique_resource.h"
 
 namespace halvaro {
@@ -29,7 +30,7 @@ struct SerialLink {
   // The port could not be opened, or failed under a transfer; cleared by the next open.
   std::atomic<bool> lost{false};
   std::atomic<bool> retired{false};
-  std::timed_mutex lock;
+  TimedLock lock;
 };
 
 constexpr int kOpenAttempts = 50;

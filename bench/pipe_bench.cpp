@@ -12,10 +12,10 @@
 #include <cstdio>
 #include <cwchar>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/bounded_format.h"
+#include "common/joinable_thread.h"
 #include "common/unique_resource.h"
 #include "common/subscription_message.h"
 
@@ -64,7 +64,7 @@ void BaselineServer(HANDLE stop) {
       CloseHandle(pipe);
       continue;
     }
-    std::thread([pipe] {
+    halvaro::JoinableThread([pipe] {
       uint8_t buffer[32] = {};
       DWORD received = 0;
       if (ReadFile(pipe, buffer, sizeof(buffer), &received, nullptr)) {
@@ -90,7 +90,7 @@ double Rate(const wchar_t* name, int rounds) {
 
 int RoundTrips(int rounds) {
   UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  std::thread server(BaselineServer, stop.get());
+  halvaro::JoinableThread server(BaselineServer, stop.get());
   Rate(kBaselinePipe, 20);  // warm up both
   Rate(ServicePipe(), 20);
   const double baseline = Rate(kBaselinePipe, rounds);

@@ -36,7 +36,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "avboard/av_commands.h"
@@ -46,6 +45,7 @@
 #include "common/bounded_format.h"
 #include "bench/endpoint_baseline.h"
 #include "common/com_apartment.h"
+#include "common/joinable_thread.h"
 #include "common/object_names.h"
 #include "common/subscription_message.h"
 #include "common/unique_resource.h"
@@ -239,8 +239,8 @@ class Hand {
   // `threaded` serves each connection on a thread of its own, as the service does.
   void Echo(unsigned rounds, bool threaded) {
     static constexpr wchar_t kEchoPipe[] = L"\\\\.\\pipe\\HalvaroServiceBenchEcho";
-    std::thread server([rounds, threaded] {
-      std::vector<std::thread> served;
+    halvaro::JoinableThread server([rounds, threaded] {
+      std::vector<halvaro::JoinableThread> served;
       for (unsigned i = 0; i < rounds; ++i) {
         auto pipe = std::make_shared<UniqueHandle>(CreateNamedPipeW(
             kEchoPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT,
@@ -268,7 +268,7 @@ class Hand {
           serve();
         }
       }
-      for (std::thread& thread : served) thread.join();
+      for (halvaro::JoinableThread& thread : served) thread.join();
     });
     TimeRoundTrips(kEchoPipe, rounds, kAvQueryOperation, 0);
     server.join();

@@ -1,8 +1,8 @@
-# Cross compilation for 64-bit x64 (test bed on machines that cannot run 32-bit code) Windows with the posix-thread MinGW-w64 compilers.
+# Cross compilation for 64-bit x64 (test bed on machines that cannot run 32-bit code) Windows with the win32-thread-model MinGW-w64 compilers (no winpthread: its timed waits import a function that NT 5.1 lacks).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

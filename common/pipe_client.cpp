@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/system_function.h"
+
 namespace halvaro {
 
 namespace {
@@ -10,18 +12,13 @@ constexpr DWORD kAbsentRetryMs = 50;
 constexpr size_t kReadChunk = 4096;
 constexpr size_t kMostReplyBytes = 8 + 4096;  // more than either pipe sends
 
-DWORD Remaining(ULONGLONG deadline) {
-  const ULONGLONG now = GetTickCount64();
-  return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
-}
-
 }  // namespace
 
 PipeOutcome PipeClient::Connect(const wchar_t* name) {
   pipe_.reset();
-  const ULONGLONG start = GetTickCount64();
-  const ULONGLONG busy_deadline = start + limits_.connect_ms;
-  const ULONGLONG absent_deadline = start + limits_.absent_ms;
+  const DWORD start = GetTickCount();
+  const TickDeadline busy_deadline(start, limits_.connect_ms);
+  const TickDeadline absent_deadline(start, limits_.absent_ms);
   for (;;) {
     pipe_.reset(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_FLAG_OVERLAPPED, nullptr));
@@ -32,11 +29,11 @@ PipeOutcome PipeClient::Connect(const wchar_t* name) {
     error_ = GetLastError();
     if (error_ == ERROR_PIPE_BUSY) {
       // 0 would mean the pipe's own default wait.
-      const DWORD left = Remaining(busy_deadline);
+      const DWORD left = busy_deadline.Remaining();
       if (left == 0) return PipeOutcome::kBusy;
       WaitNamedPipeW(name, left);
     } else if (error_ == ERROR_FILE_NOT_FOUND) {
-      const DWORD left = Remaining(absent_deadline);
+      const DWORD left = absent_deadline.Remaining();
       if (left == 0) return PipeOutcome::kAbsent;
       Sleep(std::min(kAbsentRetryMs, left));
     } else {
@@ -45,14 +42,32 @@ PipeOutcome PipeClient::Connect(const wchar_t* name) {
   }
 }
 
+namespace {
+
+using ServerProcessIdFunction = BOOL(WINAPI*)(HANDLE pipe, PULONG process_id);
+
+// NT 6.0 and later; null before.
+ServerProcessIdFunction ServerProcessIdLookup() {
+  static const ServerProcessIdFunction function =
+      LookUpSystemFunction<ServerProcessIdFunction>(L"kernel32.dll",
+                                                    "GetNamedPipeServerProcessId");
+  return function;
+}
+
+}  // namespace
+
+bool PipeClient::SystemNamesServer() { return ServerProcessIdLookup() != nullptr; }
+
 uint32_t PipeClient::ServerProcessId() const {
+  const ServerProcessIdFunction server_process_id = ServerProcessIdLookup();
   ULONG id = 0;
-  if (!pipe_ || !GetNamedPipeServerProcessId(pipe_.get(), &id)) return 0;
+  if (!pipe_ || !server_process_id || !server_process_id(pipe_.get(), &id)) return 0;
   return id;
 }
 
-bool PipeClient::Finish(OVERLAPPED* overlapped, ULONGLONG deadline, DWORD* transferred) {
-  if (WaitForSingleObject(overlapped->hEvent, Remaining(deadline)) != WAIT_OBJECT_0) {
+bool PipeClient::Finish(OVERLAPPED* overlapped, const TickDeadline& deadline,
+                        DWORD* transferred) {
+  if (WaitForSingleObject(overlapped->hEvent, deadline.Remaining()) != WAIT_OBJECT_0) {
     // The buffer and the OVERLAPPED belong to the caller's frame: the I/O ends here.
     CancelIo(pipe_.get());
     GetOverlappedResult(pipe_.get(), overlapped, transferred, TRUE);
@@ -75,7 +90,7 @@ PipeOutcome PipeClient::Transact(const uint8_t* request, size_t length,
     error_ = GetLastError();
     return PipeOutcome::kWriteFailed;
   }
-  const ULONGLONG deadline = GetTickCount64() + limits_.reply_ms;
+  const TickDeadline deadline = TickDeadline::After(limits_.reply_ms);
 
   OVERLAPPED write = {};
   write.hEvent = io_event_.get();

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/tick_deadline.h"
 #include "common/unique_resource.h"
 
 namespace halvaro {
@@ -43,6 +44,8 @@ class PipeClient {
 
   // Opens a connection to `name`; closes one held before. The system's error is in error().
   PipeOutcome Connect(const wchar_t* name);
+  // Whether this Windows can name the process that made a pipe instance (NT 6.0 and later).
+  static bool SystemNamesServer();
   // The process that made the connected instance, or 0 when the system does not tell.
   uint32_t ServerProcessId() const;
   // Writes `request` and reads until the reply is as long as `reply_length` says (more is
@@ -55,7 +58,7 @@ class PipeClient {
 
  private:
   // Waits for an overlapped I/O of this thread; cancels it when `deadline` passes first.
-  bool Finish(OVERLAPPED* overlapped, ULONGLONG deadline, DWORD* transferred);
+  bool Finish(OVERLAPPED* overlapped, const TickDeadline& deadline, DWORD* transferred);
 
   PipeLimits limits_;
   UniqueHandle pipe_;

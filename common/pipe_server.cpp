@@ -41,10 +41,6 @@ bool PipeNameIsHeld(const std::wstring& name) {
   return GetLastError() != ERROR_FILE_NOT_FOUND;
 }
 
-// Milliseconds from `now` to `deadline`, 0 when it has passed.
-DWORD Until(ULONGLONG deadline, ULONGLONG now) {
-  return deadline <= now ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, INFINITE - 1));
-}
 
 }  // namespace
 
@@ -62,13 +58,10 @@ bool PipeServer::Start(Options options, Handler handler) {
 }
 
 bool PipeServer::Stop(DWORD timeout_ms) {
-  const ULONGLONG began = GetTickCount64();
-  const auto left = [&]() -> DWORD {
-    if (timeout_ms == INFINITE) return INFINITE;
-    return Until(began + timeout_ms, GetTickCount64());
-  };
+  const TickDeadline deadline = TickDeadline::After(timeout_ms);
+  const auto left = [&deadline] { return deadline.Remaining(); };
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<Lock> guard(lock_);
     stopping_ = true;
     for (ReplyWatch* watch : replies_) Cut(*watch);
     arrived_.clear();  // closed unserved
@@ -129,7 +122,7 @@ void PipeServer::Listen(HANDLE stop_event) {
     }
     std::deque<Arrived> returned;
     {
-      std::lock_guard<std::mutex> guard(lock_);
+      std::lock_guard<Lock> guard(lock_);
       returned.swap(returned_);
     }
     for (Arrived& back : returned) {
@@ -175,20 +168,20 @@ void PipeServer::Receive(UniqueHandle pipe) {
     {
       // A connection thread with nothing to do reads the request itself, as most clients
       // send it at once; one that stays silent comes back here before long.
-      std::lock_guard<std::mutex> guard(lock_);
+      std::lock_guard<Lock> guard(lock_);
       if (!stopping_ && idle_connections_ > arrived_.size()) {
-        arrived_.push_back(Arrived{std::move(pipe), {}, false, GetTickCount64()});
+        arrived_.push_back(Arrived{std::move(pipe), {}, false, GetTickCount()});
         ReleaseSemaphore(handed_.get(), 1, nullptr);
         return;
       }
     }
-    BeginReception(std::move(pipe), GetTickCount64());
+    BeginReception(std::move(pipe), GetTickCount());
   } catch (...) {
     // Out of memory: this client is let go (its instance closes), the others are not.
   }
 }
 
-void PipeServer::BeginReception(UniqueHandle pipe, ULONGLONG connected_at) {
+void PipeServer::BeginReception(UniqueHandle pipe, DWORD connected_at) {
   // The oldest silent client makes room for the newest.
   if (waiting_.size() - waiting_cut_ >= kPipeMostWaiting) {
     auto oldest = std::find_if(waiting_.begin(), waiting_.end(),
@@ -200,7 +193,7 @@ void PipeServer::BeginReception(UniqueHandle pipe, ULONGLONG connected_at) {
   r->server = this;
   r->pipe = std::move(pipe);
   r->head.resize(options_.head_size);
-  r->deadline = connected_at + kPipeRequestWaitMs;
+  r->deadline = TickDeadline(connected_at, kPipeRequestWaitMs);
   r->overlapped.hEvent = r;
   r->position = waiting_.insert(waiting_.end(), std::move(reception));
   if (!ReadFileEx(r->pipe.get(), r->head.data(), static_cast<DWORD>(r->head.size()),
@@ -236,7 +229,7 @@ void PipeServer::EndReception(Reception* reception, DWORD error, DWORD transferr
 void PipeServer::Hand(Arrived arrived) {
   bool needs_thread;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<Lock> guard(lock_);
     if (stopping_) return;
     arrived_.push_back(std::move(arrived));
     if (arrived_.size() > kPipeMostQueued) arrived_.pop_front();  // closed unserved
@@ -250,7 +243,7 @@ void PipeServer::Hand(Arrived arrived) {
   }
   // Every connection thread is busy. A client that has not read its reply yet gives up its
   // thread to the one that waits.
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Lock> guard(lock_);
   auto oldest = std::find_if(replies_.begin(), replies_.end(),
                              [](const ReplyWatch* w) { return !w->cut; });
   if (oldest != replies_.end()) Cut(**oldest);
@@ -271,22 +264,22 @@ void PipeServer::Cut(ReplyWatch& watch) {
 }
 
 DWORD PipeServer::CutOverdue() {
-  const ULONGLONG now = GetTickCount64();
+  const DWORD now = GetTickCount();
   DWORD wait = INFINITE;
   // Both lists are in the order of their deadlines.
   for (auto& reception : waiting_) {
     if (reception->cut) continue;
-    if (reception->deadline > now) {
-      wait = Until(reception->deadline, now);
+    if (!reception->deadline.Passed(now)) {
+      wait = reception->deadline.Remaining(now);
       break;
     }
     Cut(*reception);
   }
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Lock> guard(lock_);
   for (ReplyWatch* watch : replies_) {
     if (watch->cut) continue;
-    if (watch->deadline > now) {
-      wait = std::min(wait, Until(watch->deadline, now));
+    if (!watch->deadline.Passed(now)) {
+      wait = std::min(wait, watch->deadline.Remaining(now));
       break;
     }
     Cut(*watch);
@@ -300,13 +293,13 @@ void PipeServer::ServeConnections(HANDLE stop_event) {
   const HANDLE waits[] = {stop_event, handed_.get()};
   for (;;) {
     {
-      std::lock_guard<std::mutex> guard(lock_);
+      std::lock_guard<Lock> guard(lock_);
       ++idle_connections_;
     }
     const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, kConnectionIdleMs);
     Arrived arrived;
     {
-      std::lock_guard<std::mutex> guard(lock_);
+      std::lock_guard<Lock> guard(lock_);
       --idle_connections_;
       if (woke == WAIT_OBJECT_0 || stopping_) return;
       if (arrived_.empty()) {
@@ -330,7 +323,7 @@ void PipeServer::Serve(Arrived arrived, HANDLE stop_event, HANDLE io_event) {
                                       io_event, &got);
     if (outcome == HeadRead::kSilent) {
       // The client is in no hurry: it waits for its request without a thread.
-      std::lock_guard<std::mutex> guard(lock_);
+      std::lock_guard<Lock> guard(lock_);
       if (!stopping_) {
         returned_.push_back(std::move(arrived));
         SetEvent(wake_.get());
@@ -383,15 +376,15 @@ PipeServer::HeadRead PipeServer::ReadHead(HANDLE pipe, uint8_t* head, DWORD size
 void PipeServer::AwaitReplyRead(HANDLE pipe) {
   ReplyWatch watch;
   watch.pipe = pipe;
-  watch.deadline = GetTickCount64() + kPipeReplyWaitMs;
+  watch.deadline = TickDeadline::After(kPipeReplyWaitMs);
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<Lock> guard(lock_);
     if (stopping_) return;
     watch.position = replies_.insert(replies_.end(), &watch);
   }
   // Returns once the client has read everything written to it, or when the pipe is cut.
   FlushFileBuffers(pipe);
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Lock> guard(lock_);
   replies_.erase(watch.position);
 }
 

@@ -35,6 +35,8 @@
 #include <string>
 #include <vector>
 
+#include "common/locks.h"
+#include "common/tick_deadline.h"
 #include "common/unique_resource.h"
 #include "common/worker_thread.h"
 #include "common/world_access.h"
@@ -121,14 +123,14 @@ class PipeServer {
     PipeServer* server = nullptr;
     UniqueHandle pipe;
     std::vector<uint8_t> head;
-    ULONGLONG deadline = 0;
+    TickDeadline deadline;
     bool cut = false;  // disconnected; its completion is still to come
     std::list<std::unique_ptr<Reception>>::iterator position;
   };
   // A connection thread waiting for its client to read the reply.
   struct ReplyWatch {
     HANDLE pipe = nullptr;  // valid while listed: its thread closes it only afterwards
-    ULONGLONG deadline = 0;
+    TickDeadline deadline;
     bool cut = false;
     std::list<ReplyWatch*>::iterator position;
   };
@@ -138,7 +140,7 @@ class PipeServer {
     UniqueHandle pipe;
     std::vector<uint8_t> head;
     bool head_read = false;
-    ULONGLONG connected_at = 0;  // when the head is not read yet
+    DWORD connected_at = 0;  // tick of the connection, when the head is not read yet
   };
   enum class HeadRead { kArrived, kSilent, kFailed };
 
@@ -149,7 +151,7 @@ class PipeServer {
   UniqueHandle CreateInstance(WorldAccessAttributes& security, bool* first_instance);
   // Hands a connected client to an idle connection thread, or begins its reception.
   void Receive(UniqueHandle pipe);
-  void BeginReception(UniqueHandle pipe, ULONGLONG connected_at);
+  void BeginReception(UniqueHandle pipe, DWORD connected_at);
   static void CALLBACK ReceptionDone(DWORD error, DWORD transferred, OVERLAPPED* overlapped);
   void EndReception(Reception* reception, DWORD error, DWORD transferred);
   void Hand(Arrived arrived);
@@ -185,7 +187,7 @@ class PipeServer {
   size_t waiting_cut_ = 0;  // of waiting_, disconnected and awaiting their completion
   bool connection_threads_ = false;  // some may be running (false once the last has ended)
 
-  std::mutex lock_;                 // a leaf: nothing but a disconnect is called under it
+  Lock lock_;                       // a leaf: nothing but a disconnect is called under it
   UniqueHandle handed_;  // semaphore: released once for each arrived request
   bool stopping_ = false;                 // guarded by lock_
   std::deque<Arrived> arrived_;           // guarded by lock_; waiting for a thread

@@ -1,5 +1,7 @@
 #include "common/worker_thread.h"
 
+#include "common/tick_deadline.h"
+
 #include <utility>
 
 namespace halvaro {
@@ -54,7 +56,7 @@ void WorkerGroup::ForgetEnded() {
 }
 
 bool WorkerGroup::Start(WorkerThread::Body body) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Lock> guard(lock_);
   if (closed_) return false;
   ForgetEnded();
   if (workers_.size() >= capacity_) return false;
@@ -67,24 +69,19 @@ bool WorkerGroup::Start(WorkerThread::Body body) {
 bool WorkerGroup::StopAll(DWORD timeout_ms) {
   std::list<std::unique_ptr<WorkerThread>> workers;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<Lock> guard(lock_);
     closed_ = true;
     workers.swap(workers_);
   }
   for (auto& worker : workers) worker->RequestStop();
-  const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+  const TickDeadline deadline = TickDeadline::After(timeout_ms);
   bool all_ended = true;
   for (auto& worker : workers) {
-    DWORD wait = INFINITE;
-    if (timeout_ms != INFINITE) {
-      const ULONGLONG now = GetTickCount64();
-      wait = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
-    }
-    if (!worker->Stop(wait)) all_ended = false;
+    if (!worker->Stop(deadline.Remaining())) all_ended = false;
   }
   if (!all_ended) {
     // Those still running stay owned by the group, whose destruction waits for them.
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<Lock> guard(lock_);
     workers_.splice(workers_.end(), workers);
     ForgetEnded();
   }
@@ -92,7 +89,7 @@ bool WorkerGroup::StopAll(DWORD timeout_ms) {
 }
 
 size_t WorkerGroup::Running() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Lock> guard(lock_);
   ForgetEnded();
   return workers_.size();
 }

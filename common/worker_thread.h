@@ -25,6 +25,7 @@
 #include <memory>
 #include <mutex>
 
+#include "common/locks.h"
 #include "common/unique_resource.h"
 
 namespace halvaro {
@@ -81,7 +82,7 @@ class WorkerGroup {
   void ForgetEnded();  // caller holds lock_
 
   const size_t capacity_;
-  std::mutex lock_;
+  Lock lock_;
   bool closed_ = false;                                 // guarded by lock_
   std::list<std::unique_ptr<WorkerThread>> workers_;    // guarded by lock_
 };

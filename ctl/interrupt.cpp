@@ -1,5 +1,9 @@
 #include "ctl/interrupt.h"
 
+#include <mutex>
+
+#include "common/locks.h"
+
 namespace halvaro::ctl {
 
 namespace {
@@ -8,21 +12,20 @@ namespace {
 constexpr DWORD kCloseGraceMs = 4000;
 
 // The handler runs on a thread of its own and may still be running when the InterruptEvent
-// goes: it uses the events only under the lock held shared, and the destructor takes it
-// exclusively to clear them before they are closed.
-SRWLOCK g_lock = SRWLOCK_INIT;
+// goes: it uses the events only under the lock, and the destructor takes it to clear them
+// before they are closed.
+Lock g_lock;
 HANDLE g_interrupted = nullptr;  // under g_lock; null while no InterruptEvent is installed
 HANDLE g_finished = nullptr;     // under g_lock
 
 void Publish(HANDLE interrupted, HANDLE finished) {
-  AcquireSRWLockExclusive(&g_lock);
+  std::lock_guard<Lock> guard(g_lock);
   g_interrupted = interrupted;
   g_finished = finished;
-  ReleaseSRWLockExclusive(&g_lock);
 }
 
 BOOL WINAPI OnControl(DWORD event) {
-  AcquireSRWLockShared(&g_lock);
+  std::lock_guard<Lock> guard(g_lock);
   const bool handled = g_interrupted != nullptr;
   if (handled) {
     SetEvent(g_interrupted);
@@ -32,7 +35,6 @@ BOOL WINAPI OnControl(DWORD event) {
       WaitForSingleObject(g_finished, kCloseGraceMs);
     }
   }
-  ReleaseSRWLockShared(&g_lock);
   return handled ? TRUE : FALSE;
 }
 

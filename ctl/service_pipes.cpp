@@ -45,8 +45,12 @@ PipeAnswer Ask(const wchar_t* format, uint32_t service_pid, const uint8_t* reque
   PipeClient client(limits);
   PipeOutcome outcome = client.Connect(name);
   if (outcome == PipeOutcome::kDone) {
-    answer.server_process_id = client.ServerProcessId();
-    if (answer.server_process_id == 0 || answer.server_process_id != service_pid) {
+    // Before NT 6.0 the system cannot name the instance's maker: the request goes unchecked,
+    // and the answer says so.
+    answer.server_checked = PipeClient::SystemNamesServer();
+    if (answer.server_checked) answer.server_process_id = client.ServerProcessId();
+    if (answer.server_checked &&
+        (answer.server_process_id == 0 || answer.server_process_id != service_pid)) {
       answer.state = PipeState::kHeld;
       return answer;
     }
@@ -74,7 +78,12 @@ const char* PipeStateToken(PipeState state) {
 
 std::string DescribePipe(const PipeAnswer& answer) {
   switch (answer.state) {
-    case PipeState::kAnswers: return "answers";
+    case PipeState::kAnswers:
+      if (!answer.server_checked) {
+        return "answers (this Windows cannot name the program that made the pipe instance, "
+               "so it was not checked to be the service)";
+      }
+      return "answers";
     case PipeState::kAbsent: return "does not answer: no instance of the pipe exists";
     case PipeState::kBusy: return "does not answer: every instance stayed busy";
     case PipeState::kHeld:

@@ -31,6 +31,7 @@ struct PipeAnswer {
   PipeState state = PipeState::kFailed;
   unsigned long error = 0;         // the system's error for kAbsent ... kFailed
   uint32_t server_process_id = 0;  // 0 when unknown
+  bool server_checked = true;      // false: this Windows cannot name the instance's maker
   std::vector<uint8_t> reply;
 
   bool answered() const { return state == PipeState::kAnswers; }

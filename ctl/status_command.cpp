@@ -32,6 +32,7 @@ JsonObject PipeJson(const PipeAnswer& pipe) {
   JsonObject json;
   json.Text("name", pipe.name).Text("state", PipeStateToken(pipe.state));
   if (pipe.server_process_id != 0) json.Number("server_process_id", pipe.server_process_id);
+  if (!pipe.server_checked) json.Bool("server_checked", false);
   if (!pipe.answered() && pipe.state != PipeState::kHeld) json.Number("error", pipe.error);
   return json;
 }

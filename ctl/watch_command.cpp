@@ -7,6 +7,7 @@
 
 #include "common/bounded_format.h"
 #include "common/object_names.h"
+#include "common/tick_deadline.h"
 #include "common/unique_resource.h"
 #include "ctl/commands.h"
 #include "ctl/exit_codes.h"
@@ -83,8 +84,8 @@ int RunWatch(const Arguments& args) {
         text + "; Ctrl+C ends");
 
   const bool bounded = args.for_seconds.has_value();
-  const ULONGLONG deadline =
-      GetTickCount64() + (bounded ? static_cast<ULONGLONG>(*args.for_seconds) * 1000 : 0);
+  const TickDeadline deadline =
+      TickDeadline::After(bounded ? static_cast<DWORD>(*args.for_seconds) * 1000 : INFINITE);
   // The wait reports the first of the signalled events: Ctrl+C comes first, so that no
   // other process that keeps a subscriber event signalled can hold the program here.
   constexpr DWORD kInterrupted = WAIT_OBJECT_0;
@@ -94,9 +95,9 @@ int RunWatch(const Arguments& args) {
   for (;;) {
     DWORD timeout = kServiceCheckMs;
     if (bounded) {
-      const ULONGLONG now = GetTickCount64();
-      if (now >= deadline) break;
-      timeout = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, kServiceCheckMs));
+      const DWORD left = deadline.Remaining();
+      if (left == 0) break;
+      timeout = std::min<DWORD>(left, kServiceCheckMs);
     }
     const DWORD signalled = WaitForMultipleObjects(3, events, FALSE, timeout);
     if (signalled == kInterrupted) {

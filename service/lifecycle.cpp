@@ -33,7 +33,7 @@ constexpr DWORD kBoardReconnectStopWaitMs = kTransferTimeoutMs + 2000;
 
 uint32_t StartSequence() {
   ServiceState& s = Service();
-  std::lock_guard<std::timed_mutex> running(s.lifecycle.lock);
+  std::lock_guard<TimedLock> running(s.lifecycle.lock);
   InitializeCriticalSection(&s.listener.lock);
   s.listener.lock_ready = true;
   ClearListenerStatus();
@@ -84,7 +84,7 @@ void StopSequence() {
   // 4. A start still in progress finishes first (it leaves out the steps that remain once it
   //    sees the stop). It may have started a program after step 3: end those too. A start
   //    that hangs is left to the end of the process.
-  std::unique_lock<std::timed_mutex> started(s.lifecycle.lock, std::try_to_lock);
+  std::unique_lock<TimedLock> started(s.lifecycle.lock, std::try_to_lock);
   if (!started.owns_lock()) {
     if (!started.try_lock_for(kStartSequenceWait)) return;
     StopCompanions();

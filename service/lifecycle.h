@@ -13,13 +13,14 @@
 #include <cstdint>
 #include <mutex>
 
+#include "common/locks.h"
 #include "common/unique_resource.h"
 
 namespace halvaro {
 
 struct Lifecycle {
   // Held by StartSequence for its whole run; StopSequence waits for it (bounded).
-  std::timed_mutex lock;
+  TimedLock lock;
   // Set first by the stop path; the start sequence leaves out the steps that remain.
   std::atomic<bool> stopping{false};
   // Set when the stop path has finished. The dispatcher may return as soon as the service

@@ -18,7 +18,7 @@ DWORD TakeCheckpoint(StatusRecord& r) { return r.checkpoint++; }
 
 void InitServiceStatus() {
   StatusRecord& s = Service().status;
-  std::lock_guard<std::mutex> lock(s.lock);
+  std::lock_guard<Lock> lock(s.lock);
   s.status = SERVICE_STATUS{};
   s.status.dwServiceType = kServiceType;
   s.status.dwCurrentState = SERVICE_START_PENDING;
@@ -27,7 +27,7 @@ void InitServiceStatus() {
 
 void ReportServiceStatus(DWORD state) {
   StatusRecord& s = Service().status;
-  std::lock_guard<std::mutex> lock(s.lock);
+  std::lock_guard<Lock> lock(s.lock);
   s.status.dwCurrentState = state;
   s.status.dwWin32ExitCode = 0;
   s.status.dwWaitHint = 0;
@@ -44,7 +44,7 @@ void ReportServiceStatus(DWORD state) {
 
 void ReportServiceStatusWithCheckpoint(DWORD state, bool take_checkpoint) {
   StatusRecord& s = Service().status;
-  std::lock_guard<std::mutex> lock(s.lock);
+  std::lock_guard<Lock> lock(s.lock);
   s.status.dwCurrentState = state;
   s.status.dwControlsAccepted = kControlsAccepted;
   s.status.dwWin32ExitCode = 0;
@@ -56,7 +56,7 @@ void ReportServiceStatusWithCheckpoint(DWORD state, bool take_checkpoint) {
 
 DWORD CurrentServiceState() {
   StatusRecord& s = Service().status;
-  std::lock_guard<std::mutex> lock(s.lock);
+  std::lock_guard<Lock> lock(s.lock);
   return s.status.dwCurrentState;
 }
 

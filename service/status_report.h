@@ -9,13 +9,15 @@
 #include <cstdint>
 #include <mutex>
 
+#include "common/locks.h"
+
 namespace halvaro {
 
 using StatusSink = BOOL(WINAPI*)(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS);
 
 // What the service reports to the service control manager.
 struct StatusRecord {
-  std::mutex lock;
+  Lock lock;
   SERVICE_STATUS status{};                // guarded by lock
   uint32_t checkpoint = 1;                // guarded by lock; never reset
   SERVICE_STATUS_HANDLE handle = nullptr;  // set once before the first report

@@ -23,7 +23,7 @@ UniqueHandle CreateClientEvent(WorldAccessAttributes& security, const wchar_t* f
 
 uint32_t Subscribe(Subscriptions& subscriptions, uint32_t process_id, uint32_t max_subscribers) {
   WorldAccessAttributes security(EVENT_ALL_ACCESS);
-  std::lock_guard<std::mutex> guard(subscriptions.lock);
+  std::lock_guard<Lock> guard(subscriptions.lock);
   auto& list = subscriptions.list;
   if (std::any_of(list.begin(), list.end(),
                   [&](const Subscriber& entry) { return entry.process_id == process_id; })) {
@@ -49,7 +49,7 @@ uint32_t Subscribe(Subscriptions& subscriptions, uint32_t process_id, uint32_t m
 }
 
 uint32_t Unsubscribe(Subscriptions& subscriptions, uint32_t process_id) {
-  std::lock_guard<std::mutex> guard(subscriptions.lock);
+  std::lock_guard<Lock> guard(subscriptions.lock);
   auto& list = subscriptions.list;
   auto found = std::find_if(list.begin(), list.end(), [&](const Subscriber& entry) {
     return entry.process_id == process_id;
@@ -64,7 +64,7 @@ void NotifySubscribers(Subscriptions& subscriptions, uint32_t code) {
       callback && callback(code) == 1) {
     return;
   }
-  std::lock_guard<std::mutex> guard(subscriptions.lock);
+  std::lock_guard<Lock> guard(subscriptions.lock);
   for (const Subscriber& entry : subscriptions.list) SetEvent(entry.wake.get());
 }
 

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "common/locks.h"
 #include "common/unique_resource.h"
 
 namespace halvaro {
@@ -24,7 +25,7 @@ struct Subscriber {
 };
 
 struct Subscriptions {
-  std::mutex lock;
+  Lock lock;
   std::vector<Subscriber> list;  // guarded by lock; oldest first
   // Set by the start sequence before the event listener starts; read by NotifySubscribers.
   std::atomic<HotkeyCallback> hotkey_callback{nullptr};

@@ -105,10 +105,10 @@ LRESULT CALLBACK MixerVolume::WindowProc(HWND window, UINT message, WPARAM wpara
 void MixerVolume::OnControlChange(WPARAM mixer, LPARAM control) {
   // Held across the call, so that SetChangeCallback waits for a call in progress. The
   // callback may read and write the mixer (lock_), but not replace itself.
-  std::lock_guard<std::mutex> calling(callback_lock_);
+  std::lock_guard<Lock> calling(callback_lock_);
   if (!callback_) return;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<Lock> guard(lock_);
     if (!mixer_ || reinterpret_cast<WPARAM>(mixer_) != mixer) return;
     const DWORD id = static_cast<DWORD>(control);
     if (id != volume_control_ && id != mute_control_) return;
@@ -119,7 +119,7 @@ void MixerVolume::OnControlChange(WPARAM mixer, LPARAM control) {
 }
 
 bool MixerVolume::Open() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Lock> guard(lock_);
   CloseLocked();
   device_count_ = mixerGetNumDevs();
   caps_ = MIXERCAPSW{};
@@ -166,7 +166,7 @@ bool MixerVolume::Open() {
 }
 
 void MixerVolume::Close() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Lock> guard(lock_);
   CloseLocked();
 }
 
@@ -177,7 +177,7 @@ void MixerVolume::CloseLocked() {
 }
 
 bool MixerVolume::ReadControl(DWORD MixerVolume::*control, uint32_t* value) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Lock> guard(lock_);
   if (!mixer_) return false;
   DWORD detail = 0;
   MIXERCONTROLDETAILS details = {};
@@ -196,7 +196,7 @@ bool MixerVolume::ReadControl(DWORD MixerVolume::*control, uint32_t* value) {
 }
 
 bool MixerVolume::WriteControl(DWORD MixerVolume::*control, uint32_t value) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Lock> guard(lock_);
   if (!mixer_) return false;
   DWORD detail = value;
   MIXERCONTROLDETAILS details = {};
@@ -222,13 +222,13 @@ bool MixerVolume::IsMuted(uint32_t* value) {
 bool MixerVolume::Unmute() { return WriteControl(&MixerVolume::mute_control_, 0); }
 
 void MixerVolume::SetChangeCallback(VolumeChangeCallback callback, uint32_t user_data) {
-  std::lock_guard<std::mutex> guard(callback_lock_);
+  std::lock_guard<Lock> guard(callback_lock_);
   callback_ = callback;
   user_data_ = user_data;
 }
 
 VolumeBounds MixerVolume::Bounds() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Lock> guard(lock_);
   return VolumeBounds{volume_minimum_, volume_maximum_};
 }
 

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "common/locks.h"
 #include "common/worker_thread.h"
 #include "volume/volume_types.h"
 
@@ -64,7 +65,7 @@ class MixerVolume {
   bool WriteControl(DWORD MixerVolume::*control, uint32_t value);
   void CloseLocked();  // caller holds lock_
 
-  std::mutex lock_;
+  Lock lock_;
   HMIXER mixer_ = nullptr;          // guarded by lock_
   UINT device_count_ = 0;           // guarded by lock_
   MIXERCAPSW caps_{};               // guarded by lock_
@@ -73,7 +74,7 @@ class MixerVolume {
   DWORD volume_control_ = 0;        // guarded by lock_
   DWORD mute_control_ = 0;          // guarded by lock_
 
-  std::mutex callback_lock_;  // held across each call of the callback; taken before lock_
+  Lock callback_lock_;  // held across each call of the callback; taken before lock_
   VolumeChangeCallback callback_ = nullptr;  // guarded by callback_lock_
   uint32_t user_data_ = 0;                   // guarded by callback_lock_
 

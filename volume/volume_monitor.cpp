@@ -27,13 +27,13 @@ VolumeMonitor::VolumeMonitor() {
     device_changed_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     watcher_started_ = watcher_.Start([this](HANDLE stop) { WatchDefaultDevice(stop); });
   }
-  std::lock_guard<std::mutex> changing(backend_lock_);
+  std::lock_guard<Lock> changing(backend_lock_);
   Reinitialize();
 }
 
 VolumeMonitor::~VolumeMonitor() {
   watcher_.Stop(INFINITE);  // a re-initialisation in progress finishes first
-  std::lock_guard<std::mutex> changing(backend_lock_);
+  std::lock_guard<Lock> changing(backend_lock_);
   CloseBackend();
   ReleaseEnumerator();  // also one kept after an open that found no device
 }
@@ -43,7 +43,7 @@ void VolumeMonitor::Reinitialize() {
   if (use_mixer_) {
     auto mixer = std::make_unique<MixerVolume>();
     if (!mixer->Open()) return;  // destroyed here, with no lock held but backend_lock_
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<Lock> guard(lock_);
     mixer_ = std::move(mixer);
     kind_ = kMixerBackend;
     return;
@@ -76,7 +76,7 @@ bool VolumeMonitor::OpenEndpoint() {
   ComPtr<IAudioEndpointVolume> volume;
   device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_ALL, nullptr,
                    reinterpret_cast<void**>(volume.GetAddressOf()));
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Lock> guard(lock_);
   endpoint_volume_ = volume;  // may stay null: every operation then acts as with no backend
   return true;
 }
@@ -95,7 +95,7 @@ void VolumeMonitor::CloseBackend() {
   ComPtr<IAudioEndpointVolume> endpoint;
   MixerVolume* mixer = nullptr;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<Lock> guard(lock_);
     endpoint = endpoint_volume_;
     mixer = mixer_.get();
   }
@@ -108,7 +108,7 @@ void VolumeMonitor::CloseBackend() {
 
   std::unique_ptr<MixerVolume> detached_mixer;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<Lock> guard(lock_);
     detached_mixer = std::move(mixer_);
     endpoint_volume_.Reset();
     kind_ = kNoBackend;
@@ -118,7 +118,7 @@ void VolumeMonitor::CloseBackend() {
 }
 
 void VolumeMonitor::SetChangeCallback(VolumeChangeCallback callback, uint32_t user_data) {
-  std::lock_guard<std::mutex> changing(backend_lock_);
+  std::lock_guard<Lock> changing(backend_lock_);
   InstallCallback(callback, user_data);
 }
 
@@ -126,7 +126,7 @@ void VolumeMonitor::InstallCallback(VolumeChangeCallback callback, uint32_t user
   MixerVolume* mixer = nullptr;
   ComPtr<IAudioEndpointVolume> endpoint;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<Lock> guard(lock_);
     mixer = mixer_.get();
     endpoint = endpoint_volume_;
   }
@@ -147,13 +147,13 @@ void VolumeMonitor::InstallCallback(VolumeChangeCallback callback, uint32_t user
   } else {
     return;  // no backend: nothing is stored
   }
-  std::lock_guard<std::mutex> calls(watcher_call_lock_);  // a watcher's call finishes first
+  std::lock_guard<Lock> calls(watcher_call_lock_);  // a watcher's call finishes first
   callback_ = callback;
   user_data_ = user_data;
 }
 
 uint32_t VolumeMonitor::GetVolume() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Lock> guard(lock_);
   if (kind_ == kMixerBackend && mixer_) {
     uint32_t value = 0;
     return mixer_->GetVolume(&value) ? value : 0;
@@ -167,7 +167,7 @@ uint32_t VolumeMonitor::GetVolume() {
 }
 
 void VolumeMonitor::SetVolume(uint32_t raw) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Lock> guard(lock_);
   if (kind_ == kMixerBackend && mixer_) {
     mixer_->SetVolume(raw);
   } else if (kind_ == kEndpointBackend && endpoint_volume_) {
@@ -177,7 +177,7 @@ void VolumeMonitor::SetVolume(uint32_t raw) {
 }
 
 uint32_t VolumeMonitor::IsMuted() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Lock> guard(lock_);
   if (kind_ == kMixerBackend && mixer_) {
     uint32_t value = 0;
     return mixer_->IsMuted(&value) ? value : 0;
@@ -191,7 +191,7 @@ uint32_t VolumeMonitor::IsMuted() {
 }
 
 void VolumeMonitor::Unmute() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Lock> guard(lock_);
   if (kind_ == kMixerBackend && mixer_) {
     mixer_->Unmute();
   } else if (kind_ == kEndpointBackend && endpoint_volume_) {
@@ -200,7 +200,7 @@ void VolumeMonitor::Unmute() {
 }
 
 VolumeBounds VolumeMonitor::GetVolumeBounds() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<Lock> guard(lock_);
   if (kind_ == kMixerBackend && mixer_) return mixer_->Bounds();
   if (kind_ == kEndpointBackend) return VolumeBounds{0, 65535};
   return VolumeBounds{0, 0xFFFFFFFFu};
@@ -216,13 +216,13 @@ void VolumeMonitor::WatchDefaultDevice(HANDLE stop_event) {
     // Changes during the pause and the re-opening fold into this one re-initialisation.
     if (WaitForSingleObject(stop_event, kDeviceChangeSettleMs) == WAIT_OBJECT_0) return;
     {
-      std::lock_guard<std::mutex> changing(backend_lock_);
+      std::lock_guard<Lock> changing(backend_lock_);
       Reinitialize();
       if (callback_) InstallCallback(callback_, user_data_);
     }
     {
       // Read again under the call lock: a SetChangeCallback in between has the last word.
-      std::lock_guard<std::mutex> calls(watcher_call_lock_);
+      std::lock_guard<Lock> calls(watcher_call_lock_);
       if (callback_) callback_(GetVolume(), user_data_);  // 0 when nothing could be opened
     }
     ResetEvent(device_changed_.get());

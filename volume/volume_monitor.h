@@ -33,6 +33,7 @@
 #include <memory>
 #include <mutex>
 
+#include "common/locks.h"
 #include "common/unique_resource.h"
 #include "common/worker_thread.h"
 #include "volume/audio_callbacks.h"
@@ -76,19 +77,19 @@ class VolumeMonitor {
   bool use_mixer_ = false;       // fixed at construction
   bool watcher_started_ = false;  // fixed at construction
 
-  std::mutex backend_lock_;
+  Lock backend_lock_;
   // Guarded by backend_lock_.
   Microsoft::WRL::ComPtr<IMMDeviceEnumerator> enumerator_;
   bool notify_registered_ = false;
   bool volume_callback_registered_ = false;
   // Held by the watcher while it calls the change callback, and by SetChangeCallback while it
   // replaces it (after backend_lock_, before lock_).
-  std::mutex watcher_call_lock_;
+  Lock watcher_call_lock_;
   // Written under backend_lock_ and watcher_call_lock_; read under either.
   VolumeChangeCallback callback_ = nullptr;
   uint32_t user_data_ = 0;
 
-  std::mutex lock_;
+  Lock lock_;
   std::atomic<uint32_t> kind_{kNoBackend};  // written under both locks
   // Guarded by lock_ (and written only while backend_lock_ is held too).
   std::unique_ptr<MixerVolume> mixer_;

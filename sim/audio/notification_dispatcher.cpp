@@ -52,7 +52,7 @@ HRESULT NotificationDispatcher::RemoveClient(IMMNotificationClient* client) {
 }
 
 HRESULT NotificationDispatcher::Add(Registration registration) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<halvaro::Lock> guard(lock_);
   if (!wake_) {
     wake_ = CreateOwnWakeEvent();
     if (!wake_) return E_FAIL;
@@ -90,7 +90,7 @@ template <typename Match>
 HRESULT NotificationDispatcher::Remove(Match match) {
   Registration removed;
   {
-    std::unique_lock<std::mutex> guard(lock_);
+    std::unique_lock<halvaro::Lock> guard(lock_);
     const auto found = std::find_if(registrations_.begin(), registrations_.end(), match);
     if (found == registrations_.end()) return E_NOTFOUND;
     removed = std::move(*found);
@@ -126,7 +126,7 @@ bool NotificationDispatcher::OnNotificationThread() const {
 
 void NotificationDispatcher::Run(HANDLE stop_event) {
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<halvaro::Lock> guard(lock_);
     thread_id_ = GetCurrentThreadId();
   }
   const HANDLE waits[] = {stop_event, wake_.get()};
@@ -137,7 +137,7 @@ void NotificationDispatcher::Run(HANDLE stop_event) {
     {
       // The decision to end and the flag that says so are one step under lock_, so that a
       // registration added meanwhile either keeps this thread or starts a new one.
-      std::lock_guard<std::mutex> guard(lock_);
+      std::lock_guard<halvaro::Lock> guard(lock_);
       if (stop || registrations_.empty()) {
         thread_alive_ = false;
         thread_id_ = 0;
@@ -155,7 +155,7 @@ void NotificationDispatcher::Deliver(const ChangeRecord& change) {
     Microsoft::WRL::ComPtr<IAudioEndpointVolumeCallback> volume;
     Microsoft::WRL::ComPtr<IMMNotificationClient> client;
     {
-      std::lock_guard<std::mutex> guard(lock_);
+      std::lock_guard<halvaro::Lock> guard(lock_);
       const auto next = std::find_if(
           registrations_.begin(), registrations_.end(),
           [&](const Registration& r) { return r.id > cursor && Matches(r, change); });
@@ -187,7 +187,7 @@ void NotificationDispatcher::Deliver(const ChangeRecord& change) {
     }
     volume.Reset();
     client.Reset();
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<halvaro::Lock> guard(lock_);
     in_flight_ = 0;
     changed_.notify_all();
   }

@@ -25,15 +25,16 @@
 #include <wrl/client.h>
 
 #include <array>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <vector>
 
+#include "common/locks.h"
 #include "common/unique_resource.h"
 #include "common/worker_thread.h"
 #include "sim/audio/audio_record.h"
 #include "sim/audio/shared_state.h"
+#include "sim/common/condition.h"
 
 namespace simaudio {
 
@@ -72,8 +73,8 @@ class NotificationDispatcher {
   SharedState& state_;
   halvaro::UniqueHandle wake_;  // set once, under lock_, before the first thread starts
 
-  std::mutex lock_;  // taken before the shared lock, never the other way round
-  std::condition_variable changed_;  // in_flight_ or thread_alive_ changed
+  halvaro::Lock lock_;  // taken before the shared lock, never the other way round
+  simcommon::Condition changed_;  // in_flight_ or thread_alive_ changed
   std::vector<Registration> registrations_;  // guarded by lock_, in id order
   uint64_t next_id_ = 1;                     // guarded by lock_
   uint64_t in_flight_ = 0;  // guarded by lock_: the registration being called, or 0

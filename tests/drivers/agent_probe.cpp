@@ -10,8 +10,8 @@
 
 #include <cstdio>
 #include <cwchar>
-#include <thread>
 
+#include "common/joinable_thread.h"
 #include "common/object_names.h"
 #include "common/unique_resource.h"
 
@@ -24,7 +24,7 @@ int WatchEvent() {
   std::fflush(stdout);
   // stdin ending is the signal to stop.
   halvaro::UniqueHandle stdin_closed(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  std::thread reader([&stdin_closed] {
+  halvaro::JoinableThread reader([&stdin_closed] {
     char drain[64];
     DWORD read = 0;
     while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), drain, sizeof(drain), &read, nullptr) &&

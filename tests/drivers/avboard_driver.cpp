@@ -11,11 +11,11 @@
 #include <cstdio>
 #include <cwchar>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "avboard/av_commands.h"
 #include "avboard/serial_link.h"
+#include "common/joinable_thread.h"
 
 namespace halvaro {
 namespace {
@@ -91,7 +91,7 @@ int Run(int argc, wchar_t** argv) {
     const int threads = static_cast<int>(value);
     const int per_thread = argc > 5 ? static_cast<int>(std::wcstol(argv[5], nullptr, 10)) : 10;
     std::atomic<int> acks{0};
-    std::vector<std::thread> senders;
+    std::vector<halvaro::JoinableThread> senders;
     for (int t = 0; t < threads; ++t) {
       senders.emplace_back([&link, &acks, t, per_thread] {
         for (int i = 0; i < per_thread; ++i) {

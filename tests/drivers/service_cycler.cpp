@@ -19,12 +19,12 @@
 #include <cstdlib>
 #include <memory>
 #include <random>
-#include <thread>
 #include <type_traits>
 #include <vector>
 
 #include "common/av_command_message.h"
 #include "common/bounded_format.h"
+#include "common/joinable_thread.h"
 #include "common/object_names.h"
 #include "common/subscription_message.h"
 #include "common/unique_resource.h"
@@ -106,7 +106,7 @@ int Run(unsigned cycles, unsigned seed) {
   std::atomic<bool> stop{false};
   std::atomic<unsigned> requests{0};
   std::atomic<unsigned> answered{0};
-  std::thread client(ClientLoop, &stop, &requests, &answered);
+  halvaro::JoinableThread client(ClientLoop, &stop, &requests, &answered);
 
   std::mt19937 random(seed);
   unsigned done = 0, slowest = 0, over_1s = 0, hung = 0, bad_exits = 0;

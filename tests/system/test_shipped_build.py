@@ -5,6 +5,8 @@ import subprocess
 
 import pytest
 
+from nt51_imports import declared_at_nt51, imported_functions, missing_on_nt51, vc70_runtime_exports
+
 SHIPPED = os.path.join(os.environ.get("HALVARO_SOURCE", "."), "build", "windows-x86", "bin")
 MINGW_RUNTIME = ("libgcc", "libstdc++", "libwinpthread")
 
@@ -29,3 +31,19 @@ def test_agent_carries_its_version_and_manifest():
         image = f.read()
     assert "1, 0, 0, 0".encode("utf-16-le") in image
     assert b'level="asInvoker" uiAccess="false"' in image
+
+
+def test_the_nt51_judge_tells_newer_functions_apart():
+    # The functions that once kept the programs from loading on NT 5.x, and two it has.
+    newer = ["GetTickCount64", "AcquireSRWLockExclusive", "GetNamedPipeServerProcessId"]
+    assert declared_at_nt51(newer + ["CreateFileW", "TryEnterCriticalSection"]) == \
+        {"CreateFileW", "TryEnterCriticalSection"}
+    assert "wcscpy_s" not in vc70_runtime_exports()
+
+
+@pytest.mark.parametrize("name", ["Halvaro.exe", "Quenlit.exe", "HalvaroCtl.exe"])
+def test_shipped_program_imports_nothing_that_nt51_lacks(name):
+    path = os.path.join(SHIPPED, name)
+    imports = imported_functions(path)
+    assert sum(len(functions) for functions in imports.values()) > 50, imports
+    assert missing_on_nt51(path) == []

@@ -55,8 +55,14 @@ def reg_delete(name):
 
 
 def service_state():
-    """The state word of `sc query` (RUNNING, STOPPED, ...), or None when not installed."""
-    result = wine("sc", "query", SERVICE)
+    """The state word of `sc query` (RUNNING, STOPPED, ...), or None when not installed.
+
+    wine's 32-bit sc has been seen to print its whole answer and then not exit (once in a
+    full run under load): a query that hangs is ended and asked once more."""
+    try:
+        result = wine("sc", "query", SERVICE, timeout=15)
+    except subprocess.TimeoutExpired:
+        result = wine("sc", "query", SERVICE)
     for line in result.stdout.splitlines():
         if "STATE" in line:
             return line.split()[-1]

@@ -40,9 +40,14 @@ def test_stop_reports_stopped_and_the_process_ends_within_a_second(running_servi
     assert wait_until(lambda: reg_get("CurrentServiceMode") == 1, 10)  # the listener runs
     pids = service_pids()
     assert pids
+    # The stop is timed through wine's sc, at least two wine processes (the stop and a
+    # query); their start-up, measured here, is not the service's time.
+    began = time.monotonic()
+    service_state()
+    wine_process = time.monotonic() - began
     start = time.monotonic()
     stop_service()
-    assert time.monotonic() - start < 1.5
+    assert time.monotonic() - start < 1.0 + 2 * wine_process
     assert reg_get("CurrentServiceMode") is None
 
 

@@ -1,21 +1,33 @@
 #include "avboard/av_commands.h"
 
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+
+#include "common/tick_deadline.h"
+
 namespace halvaro {
 
 uint32_t AvExchange(SerialLink& link, const AvFrame& frame, int attempt_limit) {
-  // Not cleared between attempts: a one-byte answer changes byte 0 only.
-  uint8_t reply[2] = {0, 0};
   if (!link.open) return 0;
-  std::lock_guard<TimedLock> guard(link.lock);
-  if (!link.open) return 0;  // closed while this sender waited
+  // The line is waited for no longer than one exchange takes at most, so that no caller (the
+  // window thread, EventThread, an audio notification thread) is held behind a slow board.
+  std::unique_lock<TimedLock> guard(link.lock, std::chrono::milliseconds(kExchangeDeadlineMs));
+  if (!guard.owns_lock() || !link.open) return 0;  // busy, or closed while this sender waited
 
+  const TickDeadline deadline = TickDeadline::After(kExchangeDeadlineMs);
   PurgeComm(link.handle.get(), PURGE_TXCLEAR | PURGE_RXCLEAR);
-  for (int attempt = 1;; ++attempt) {
-    if (IsAcknowledgement(reply)) return 1;
-    if (attempt > attempt_limit) return 0;
+  for (int attempt = 1; attempt <= attempt_limit; ++attempt) {
+    const DWORD left = deadline.Remaining();
+    if (left == 0) return 0;
     if (SerialWrite(&link, frame.bytes, static_cast<DWORD>(frame.length)) == 0) return 0;
-    if (SerialReadReply(&link, reply) == 0) return 0;
+    // Only this attempt's bytes count: what an earlier answer left is no part of this one.
+    uint8_t reply[2] = {0, 0};
+    const DWORD got = SerialReadReply(&link, reply, std::min(left, kTransferTimeoutMs));
+    if (got == 0) return 0;
+    if (got == sizeof(reply) && IsAcknowledgement(reply)) return 1;
   }
+  return 0;
 }
 
 uint32_t QueryBoard(SerialLink& link) { return AvExchange(link, QueryFrame(), kQueryAttempts); }

@@ -12,15 +12,15 @@ namespace {
 // Closing must wait longer than one transfer time-out so that an exchange in flight can end.
 constexpr auto kCloseWait = std::chrono::milliseconds(kTransferTimeoutMs + 500);
 
-// Sets one pair of total time-outs to 0 and 1000 ms, only when it differs: a port whose
+// Sets one pair of total time-outs to 0 and `timeout_ms`, only when it differs: a port whose
 // time-outs are right sees no SetCommTimeouts. The other fields stay as read.
 void EnsureTotalTimeout(HANDLE port, DWORD COMMTIMEOUTS::*multiplier,
-                        DWORD COMMTIMEOUTS::*constant) {
+                        DWORD COMMTIMEOUTS::*constant, DWORD timeout_ms = kTransferTimeoutMs) {
   COMMTIMEOUTS timeouts = {};
   GetCommTimeouts(port, &timeouts);
-  if (timeouts.*multiplier == 0 && timeouts.*constant == kTransferTimeoutMs) return;
+  if (timeouts.*multiplier == 0 && timeouts.*constant == timeout_ms) return;
   timeouts.*multiplier = 0;
-  timeouts.*constant = kTransferTimeoutMs;
+  timeouts.*constant = timeout_ms;
   SetCommTimeouts(port, &timeouts);
 }
 
@@ -135,11 +135,11 @@ DWORD SerialWrite(SerialLink* link, const uint8_t* bytes, DWORD count) {
   return written;
 }
 
-DWORD SerialReadReply(SerialLink* link, uint8_t reply[2]) {
+DWORD SerialReadReply(SerialLink* link, uint8_t reply[2], DWORD timeout_ms) {
   if (!link || !link->open) return 0;
   HANDLE port = link->handle.get();
   EnsureTotalTimeout(port, &COMMTIMEOUTS::ReadTotalTimeoutMultiplier,
-                     &COMMTIMEOUTS::ReadTotalTimeoutConstant);
+                     &COMMTIMEOUTS::ReadTotalTimeoutConstant, timeout_ms);
   DWORD read = 0;
   if (!ReadFile(port, reply, 2, &read, nullptr)) NoteTransferFailure(*link, port);
   return read;

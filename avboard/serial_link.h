@@ -63,6 +63,7 @@ void RetireSerialLink(SerialLink& link);
 // Transfers; 0 without any I/O when the link is missing or not open. A transfer that fails
 // on a port that is gone closes it and marks it lost. Caller holds link.lock.
 DWORD SerialWrite(SerialLink* link, const uint8_t* bytes, DWORD count);
-DWORD SerialReadReply(SerialLink* link, uint8_t reply[2]);
+// The read waits `timeout_ms` at most (the transfer time-out unless given).
+DWORD SerialReadReply(SerialLink* link, uint8_t reply[2], DWORD timeout_ms = kTransferTimeoutMs);
 
 }  // namespace halvaro

@@ -16,6 +16,8 @@ Behaviours: "ack"    F0 0F to every frame with a good checksum, nothing otherwis
             "f0"     the single byte F0 to every frame
             "one"    the single byte reply_byte to every frame
             "garbage" never answers, but sends random bytes (never F0) without pause
+            "halves" 12 0F to the 1st, 3rd, ... frame recorded, the lone byte F0 to the
+                     2nd, 4th, ...: two answers whose halves together read F0 0F
 Junk bytes (anything other than 6A / 8A where a frame should start) are
 recorded as 1-byte frames and never answered.  The displayed state (volume,
 disc) follows every frame with a good checksum, whatever the behaviour.
@@ -24,7 +26,7 @@ import argparse, collections, dataclasses, json, os, random, re, select, signal,
 import termios, threading, time, traceback, tty
 
 ACK = b"\xF0\x0F"
-BEHAVIOURS = ("ack", "silent", "zeros", "f0", "one", "delay", "garbage")
+BEHAVIOURS = ("ack", "silent", "zeros", "f0", "one", "delay", "garbage", "halves")
 GARBAGE = bytes(b for b in range(256) if b != 0xF0)  # no byte could start an acknowledgement
 SET_KINDS = {0x02: "hotkey_volume", 0x03: "set_volume", 0x08: "disc_state"}
 _SPEEDS = {getattr(termios, n): int(n[1:]) for n in dir(termios) if re.fullmatch(r"B\d+", n)}
@@ -251,10 +253,11 @@ class AvBoard:
                 self._disc = value
             self._lock.notify_all()
             behaviour, delay, one = self._behaviour, self._delay_ms, self._reply_byte
+            odd = len(self._records) % 2 == 1
         if kind != "junk":
             reply = {"ack": ACK if ok else b"", "delay": ACK if ok else b"", "silent": b"",
                      "zeros": b"\0\0", "f0": b"\xF0", "one": bytes([one]),
-                     "garbage": b""}[behaviour]
+                     "garbage": b"", "halves": b"\x12\x0F" if odd else b"\xF0"}[behaviour]
             if reply:
                 self._send(reply, t + (delay / 1000.0 if behaviour == "delay" else 0.0))
         if self.on_frame:

@@ -124,6 +124,18 @@ def stop_service():
     assert wait_until(lambda: not service_pids(), 5), "service process still running"
 
 
+def stop_seconds():
+    """Stops the service (stop_service) and returns about how long the service took: the time
+    less the start-up of the two wine processes (the stop and a query) that it takes at
+    least, measured here first."""
+    began = time.monotonic()
+    service_state()
+    wine_process = time.monotonic() - began
+    start = time.monotonic()
+    stop_service()
+    return time.monotonic() - start - 2 * wine_process
+
+
 def start_service():
     started = wine("sc", "start", SERVICE)
     assert started.returncode == 0, started.stdout

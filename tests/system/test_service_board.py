@@ -1,8 +1,10 @@
 """The service on the simulated machine with the simulated board on its COM port."""
+import subprocess
 import time
 
-from conftest import (AvBoard, BOARD_PORT, SERVICE, com_link, driver, halvaro, hexes, program,
-                      reg_set, service_pids, start_service, stop_service, wait_until, wine)
+from conftest import (AvBoard, BOARD_PORT, SERVICE, WINE, com_link, driver, firmware, halvaro,
+                      hexes, hotkey_frame, program, reg_get, reg_set, sent, service_pids,
+                      start_service, stop_seconds, stop_service, wait_until, wine)
 
 
 
@@ -89,3 +91,27 @@ def test_a_stop_early_in_the_start_ends_promptly_and_frees_the_port(clean_servic
             assert took < 2.5, (delay, took)
         board.behaviour = "ack"
         assert driver(BOARD_PORT, 9600, "query")["result"] == "1"
+
+
+def test_a_board_answering_half_replies_cannot_silence_the_service(clean_service, board):
+    # F0 and nothing more to every frame: each send waits out the read time-out.
+    board.behaviour = "f0"
+    prepare_key()
+    reg_set("ComPort", BOARD_PORT)
+    start_service()
+    assert wait_until(lambda: reg_get("CurrentServiceMode") == 1, 15)  # 220 s before
+    board.clear()
+
+    # A client's command holds the line one exchange at most; a volume key meanwhile still
+    # reaches the board, and the client has its failure within the exchange's time.
+    command = subprocess.Popen([WINE, program("SimClient.exe"), "av", "hotkey", "40"],
+                               stdout=subprocess.PIPE, text=True)
+    try:
+        assert board.wait_frames(1, 10)
+        firmware("press", "0xC0")  # 50 % in the simulated endpoint: 51 goes out
+        assert wait_until(lambda: hotkey_frame(51) in sent(board), 10), sent(board)
+        out, _ = command.communicate(timeout=10)
+    finally:
+        command.kill()
+    assert "result=0x80000008" in out
+    assert stop_seconds() < 3.0

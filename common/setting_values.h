@@ -31,4 +31,11 @@ StoredDword QueryStoredDword(HKEY key, const wchar_t* name);
 // The service keeps a stored 0 in the registry but serves one subscriber at least.
 inline uint32_t EffectiveMaxSubscribers(uint32_t stored) { return stored == 0 ? 1 : stored; }
 
+// The longest period between volume updates to the board. A longer stored value counts as
+// this: the timer would otherwise hold the update back for up to 25 days (0xFFFFFFFF ms).
+constexpr uint32_t kMostCmdTimeFrame = 10000;
+inline uint32_t EffectiveCmdTimeFrame(uint32_t stored) {
+  return stored > kMostCmdTimeFrame ? kMostCmdTimeFrame : stored;
+}
+
 }  // namespace halvaro

@@ -99,6 +99,7 @@ ServiceKeyValues ReadServiceKey() {
   values.settings[1] = ReadSetting(key.get(), kComPortValue, kDefaultComPort);
   values.settings[2] = ReadSetting(key.get(), kBaudRateValue, kDefaultBaudRate);
   values.settings[3] = ReadSetting(key.get(), kCmdTimeFrameValue, kDefaultCmdTimeFrame);
+  values.settings[3].value = EffectiveCmdTimeFrame(values.settings[3].value);
   values.status[0] = ReadStatus(key.get(), kAvModeValue);
   values.status[1] = ReadStatus(key.get(), kServiceModeValue);
   values.status[2] = ReadStatus(key.get(), kBoardStatusValue);

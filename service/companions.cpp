@@ -109,10 +109,10 @@ void StopCompanions() {
   DWORD exit_code = 0;  // keeps the last value read when a read fails
   ForEachProcess([&exit_code](const PROCESSENTRY32W& entry) {
     if (!IsCompanion(entry.szExeFile)) return true;
-    // Only the two rights used: NT 5.x refuses the whole request when it holds the newer
-    // systems' wider all-access mask, and the companion would never end.
-    UniqueHandle process(
-        OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID));
+    // Only the rights that ending it takes: NT 5.x refuses the whole request when it holds
+    // the newer systems' wider all-access mask, and the companion would never end.
+    UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_INFORMATION,
+                                     FALSE, entry.th32ProcessID));
     if (!process) return true;
     GetExitCodeProcess(process.get(), &exit_code);
     TerminateProcess(process.get(), exit_code);

@@ -35,6 +35,7 @@ void ReadSettings(Settings& settings) {
   QuerySetting(key.get(), kComPortValue, &settings.com_port);
   QuerySetting(key.get(), kBaudRateValue, &settings.baud_rate);
   QuerySetting(key.get(), kCmdTimeFrameValue, &settings.cmd_time_frame);
+  settings.cmd_time_frame = EffectiveCmdTimeFrame(settings.cmd_time_frame);
   RegDeleteValueW(key.get(), kAvModeValue);
   settings.av_mode = 0;
 }

@@ -64,6 +64,11 @@ TEST_F(SettingsTest, StoredValuesAreTakenAndZeroSubscribersReadsAsOne) {
   DWORD stored = 99;
   ASSERT_TRUE(ReadDword(L"EMAMaxRegister", &stored));
   EXPECT_EQ(stored, 0u);  // the registry keeps its 0
+
+  // A period longer than 10 s counts as 10 s: 0xFFFFFFFF held the board's update 25 days.
+  SetDword(key.get(), L"ComCmdTimeFrame", 0xFFFFFFFF);
+  ReadSettings(settings_);
+  ExpectSettings(1, 7, 115200, 10000);
 }
 
 TEST_F(SettingsTest, OnlyDataOfExactlyFourBytesCounts) {

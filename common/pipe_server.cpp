@@ -440,10 +440,6 @@ bool PipeConnection::Write(const uint8_t* data, size_t size) {
   return Finish(&overlapped, &written, kPipeReplyWaitMs);
 }
 
-bool PipeConnection::Pause(DWORD timeout_ms) {
-  return WaitForSingleObject(stop_event_, timeout_ms) != WAIT_OBJECT_0;
-}
-
 PipeServer::Handler PipeServer::RequestReply(size_t request_capacity, RequestHandler handler) {
   return [request_capacity, handler](PipeConnection& connection) {
     std::vector<uint8_t> buffer(request_capacity, 0);  // cleared before the read

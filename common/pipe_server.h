@@ -45,8 +45,6 @@ namespace halvaro {
 
 // A client has this long after connecting to send its request; a silent one is disconnected.
 constexpr DWORD kPipeRequestWaitMs = 5000;
-// Further reads of a request that came in pieces wait this long for each piece.
-constexpr DWORD kPipeContinuationWaitMs = 1000;
 // A client handed straight to an idle connection thread keeps it this long at most for its
 // request; a slower one waits for it without a thread.
 constexpr DWORD kPipeQuickRequestWaitMs = 100;
@@ -75,8 +73,6 @@ class PipeConnection {
   bool Read(uint8_t* buffer, size_t size, DWORD timeout_ms, size_t* received);
   // Writes one message; false when it could not be written in time.
   bool Write(const uint8_t* data, size_t size);
-  // Waits up to `timeout_ms` unless the server stops first; false when it stops.
-  bool Pause(DWORD timeout_ms);
 
  private:
   bool Finish(OVERLAPPED* overlapped, DWORD* transferred, DWORD timeout_ms);

@@ -6,6 +6,7 @@
 #include "common/av_command_message.h"
 #include "common/bounded_format.h"
 #include "common/object_names.h"
+#include "common/tick_deadline.h"
 #include "common/world_access.h"
 #include "service/service_state.h"
 
@@ -14,10 +15,20 @@ namespace halvaro {
 namespace {
 
 constexpr DWORD kPipeAccessMask = 0x1201BF;  // generic file read, write and execute
-// A data block that came short is given this long, then read once more.
-constexpr DWORD kSecondReadPauseMs = 400;
-// The second read takes what has arrived by then.
-constexpr DWORD kSecondReadWaitMs = 50;
+
+// Reads the data block of `length` bytes, in as many pieces as it comes, within the request
+// time limit. False when it did not come whole in that time.
+bool ReadDataBlock(PipeConnection& connection, uint8_t* data, size_t length) {
+  const TickDeadline deadline = TickDeadline::After(kPipeRequestWaitMs);
+  size_t got = 0;
+  while (got < length) {
+    const DWORD left = deadline.Remaining();
+    size_t more = 0;
+    if (left == 0 || !connection.Read(data + got, length - got, left, &more)) return false;
+    got += more;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -56,13 +67,13 @@ void AvCommandClient(PipeConnection& connection) {
     if (!AvDataLengthValid(length)) {
       result = kAvResultBadLength;  // no data is read
     } else {
-      size_t got = 0;
-      connection.Read(data.data(), length, kPipeContinuationWaitMs, &got);
-      if (got < length && connection.Pause(kSecondReadPauseMs)) {
-        size_t more = 0;
-        connection.Read(data.data() + got, length - got, kSecondReadWaitMs, &more);
+      // A block that does not come whole is refused and nothing goes to the board: carried
+      // out with zeros where bytes were missing, it would be another operation.
+      if (!ReadDataBlock(connection, data.data(), length)) {
+        result = kAvResultBadLength;
+      } else {
+        result = length < 2 ? kAvResultBadOperation : DispatchAvCommand(data.data());
       }
-      result = length < 2 ? kAvResultBadOperation : DispatchAvCommand(data.data());
     }
   }
   const size_t data_bytes = BuildAvReplyHeader(header, result);

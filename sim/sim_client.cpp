@@ -11,6 +11,7 @@
 //   SimClient.exe av set <level>      length=<data length field> data_bytes=<n> data=<hex,..>
 //   SimClient.exe av raw [hex...]     (the first 16 data bytes)
 //   SimClient.exe av split <ms>       a query whose data block comes in two writes <ms> apart
+//   SimClient.exe av late <ms>        hotkey volume 30 whose block follows the header <ms> later
 //   SimClient.exe watch [seconds]     subscribes its own process id and waits on its wake and
 //                                     removal events: prints
 //                                     "subscribed pid=<decimal> result=0x%08X",
@@ -43,7 +44,7 @@ namespace {
 constexpr DWORD kConnectPatienceMs = 5000;  // for a busy pipe
 constexpr DWORD kAbsentPatienceMs = 1000;   // for a pipe with no instance
 constexpr DWORD kAbsentRetryMs = 50;
-constexpr DWORD kReplyPatienceMs = 5000;    // for the reply and the disconnect after it
+constexpr DWORD kReplyPatienceMs = 8000;    // for the reply and the disconnect after it
 constexpr size_t kMostRawBytes = 256;
 constexpr size_t kMostReplyBytes = 8 + 4096;  // more than any reply; the rest is not read
 
@@ -70,7 +71,7 @@ int Usage() {
       "usage: SimClient.exe subscribe <pid> | unsubscribe <pid> | last |\n"
       "                     raw [hex bytes...] | watch [seconds] |\n"
       "                     av query [data length] | av hotkey <level> | av set <level> |\n"
-      "                     av raw [hex bytes...] | av split <pause ms>\n",
+      "                     av raw [hex bytes...] | av split <pause ms> | av late <pause ms>\n",
       stderr);
   return kExitUsage;
 }
@@ -362,6 +363,11 @@ int Av(int argc, wchar_t** argv) {
     std::vector<uint8_t> request = EncodeAvRequest(kAvQueryOperation, 0, 8);
     for (size_t i = kAvHeaderSize + 2; i < request.size(); ++i) request[i] = 0xAB;
     return AvRequest(request, kAvHeaderSize + 2, static_cast<DWORD>(value));
+  }
+  if (what == L"late" && argc == 2) {
+    // Hotkey volume 30 whose whole data block follows `pause` ms after the header.
+    return AvRequest(EncodeAvRequest(kAvHotkeyVolumeOperation, 30), kAvHeaderSize,
+                     static_cast<DWORD>(value));
   }
   if (what == L"raw") {
     std::vector<uint8_t> request;

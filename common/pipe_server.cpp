@@ -12,7 +12,7 @@ namespace {
 
 constexpr DWORD kBufferSize = 4096;
 constexpr DWORD kDefaultTimeoutMs = 150;
-constexpr DWORD kCreationRetryMs = 500;
+constexpr DWORD kFirstCreationPauseMs = 500;
 // How long a connection thread waits for its next client before it ends.
 constexpr DWORD kConnectionIdleMs = 10000;
 // How often the listener looks for overdue replies and ended threads while threads exist.
@@ -89,36 +89,50 @@ UniqueHandle PipeServer::CreateInstance(WorldAccessAttributes& security,
   return pipe;
 }
 
+void PipeServer::LetGo(Previous& previous) {
+  if (previous.connected) Receive(std::move(previous.pipe));
+  previous.pipe.reset();
+  previous.connected = false;
+}
+
 void PipeServer::Listen(HANDLE stop_event) {
   WorldAccessAttributes security(options_.access_mask, WorldAccessAttributes::Network::kDenied);
   UniqueHandle connected_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!connected_event) return;
   bool first_instance = true;
-  bool creating = true;  // until creation has failed too often in a row
-  int failures = 0;
+  DWORD creation_pause = kFirstCreationPauseMs;
   UniqueHandle listening;  // the one instance waiting for a client
+  // The instance that listened last, kept until the next one exists: then its client is
+  // handed on, or (the client gone) it is closed. So some instance always holds the name.
+  Previous previous;
   OVERLAPPED connect = {};
   for (;;) {
-    while (creating && !listening && WaitForSingleObject(stop_event, 0) == WAIT_TIMEOUT) {
+    while (!listening && WaitForSingleObject(stop_event, 0) == WAIT_TIMEOUT) {
       UniqueHandle pipe = CreateInstance(security, &first_instance);
       if (!pipe) {
-        creating = ++failures < options_.creation_failures_allowed;
-        if (!creating) break;
+        // A client does not wait for the retry. An instance without one keeps the name ours
+        // meanwhile; once none is kept, the name is looked at again before it is taken.
+        if (previous.connected || !previous.pipe) {
+          LetGo(previous);
+          first_instance = true;
+        }
         // Alertable, so that the clients already connected are still received meanwhile.
-        if (WaitForSingleObjectEx(stop_event, kCreationRetryMs, TRUE) == WAIT_OBJECT_0) break;
+        if (WaitForSingleObjectEx(stop_event, creation_pause, TRUE) == WAIT_OBJECT_0) break;
+        creation_pause = std::min(creation_pause * 2, kPipeMostCreationPauseMs);
         continue;
       }
-      failures = 0;
+      creation_pause = kFirstCreationPauseMs;
+      LetGo(previous);  // the new instance holds the name now
       connect = {};
       connect.hEvent = connected_event.get();
       ResetEvent(connected_event.get());
-      if (ConnectNamedPipe(pipe.get(), &connect)) {
-        Receive(std::move(pipe));
-      } else if (GetLastError() == ERROR_PIPE_CONNECTED) {
-        Receive(std::move(pipe));  // the client came between creation and the wait
+      if (ConnectNamedPipe(pipe.get(), &connect) || GetLastError() == ERROR_PIPE_CONNECTED) {
+        previous = Previous{std::move(pipe), true};  // the client came before the wait
       } else if (GetLastError() == ERROR_IO_PENDING) {
         listening = std::move(pipe);
-      }  // else the instance is closed and a new one made
+      } else {
+        previous = Previous{std::move(pipe), false};  // the client came and went
+      }
     }
     std::deque<Arrived> returned;
     {
@@ -132,8 +146,6 @@ void PipeServer::Listen(HANDLE stop_event) {
         // Out of memory: this client is let go.
       }
     }
-    if (!creating && waiting_.empty()) break;  // given up: the last client has been handed on
-
     HANDLE waits[] = {stop_event, wake_.get(), connected_event.get()};
     const DWORD count = listening ? 3 : 2;
     // Alertable: the completions of the reads run here, on this thread.
@@ -147,8 +159,8 @@ void PipeServer::Listen(HANDLE stop_event) {
     if (woke == WAIT_OBJECT_0) break;
     if (woke == WAIT_OBJECT_0 + 2) {
       DWORD unused = 0;
-      UniqueHandle pipe = std::move(listening);
-      if (GetOverlappedResult(pipe.get(), &connect, &unused, FALSE)) Receive(std::move(pipe));
+      const bool connected = GetOverlappedResult(listening.get(), &connect, &unused, FALSE);
+      previous = Previous{std::move(listening), connected};  // let go once the next listens
     }
   }
 

@@ -1,7 +1,11 @@
 // A named-pipe server that answers one request per connection.
 //
 // A connection goes through three stages, each bounded:
-// 1. Reception. One instance waits for a client at a time. A connected client has
+// 1. Reception. One instance waits for a client at a time; the next one is made before a
+//    connected one is handed on or closed, so the name never lapses while the server runs.
+//    A name that another program holds is not served beside it: the server tries again
+//    after a pause that grows to kPipeMostCreationPauseMs, until the name is free. A
+//    connected client has
 //    kPipeRequestWaitMs to send the head of its request. An idle connection thread, when
 //    there is one, waits for it kPipeQuickRequestWaitMs at most; otherwise, and after that,
 //    the client costs no thread, only a pending read of the listener thread. At most
@@ -54,6 +58,9 @@ constexpr DWORD kPipeReplyWaitMs = 2000;
 constexpr size_t kPipeMostConnections = 16;
 // Connected clients whose request has not arrived yet; one more evicts the oldest.
 constexpr size_t kPipeMostWaiting = 1024;
+// The longest pause between two attempts to make an instance (the name held by another
+// program, or the system refusing); the first pause is 500 ms, then each doubles.
+constexpr DWORD kPipeMostCreationPauseMs = 30000;
 // Requests that have arrived while every connection thread is busy; one more drops the oldest.
 constexpr size_t kPipeMostQueued = 64;
 
@@ -97,7 +104,6 @@ class PipeServer {
     std::wstring name;        // "\\.\pipe\..."
     DWORD access_mask = 0;    // granted to Everyone on the pipe
     size_t head_size = 32;    // bytes of a request read at reception (the handler's first read)
-    int creation_failures_allowed = 3;  // in a row, 500 ms apart; then the listener ends
   };
 
   PipeServer() = default;
@@ -145,6 +151,13 @@ class PipeServer {
   // over. The completions of its reads run on it, in its alertable waits.
   void Listen(HANDLE stop_event);
   UniqueHandle CreateInstance(WorldAccessAttributes& security, bool* first_instance);
+  // An instance that has listened: its client connected, or came and went.
+  struct Previous {
+    UniqueHandle pipe;
+    bool connected = false;
+  };
+  // Hands the client of `previous` on (Receive), or closes the instance; empties it.
+  void LetGo(Previous& previous);
   // Hands a connected client to an idle connection thread, or begins its reception.
   void Receive(UniqueHandle pipe);
   void BeginReception(UniqueHandle pipe, DWORD connected_at);

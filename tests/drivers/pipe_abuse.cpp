@@ -12,12 +12,16 @@
 //   PipeAbuse.exe squat <sub|av> <seconds>         holds one instance of the pipe's name, as a
 //       program that took the name before the service would; prints "squatting", then after
 //       <seconds> closes it and prints "released".
+//   PipeAbuse.exe churn <sub|av> <count>          connects and closes at once <count> times
+//       while another thread asks whether the name exists; prints
+//       "connects=<n> asks=<n> misses=<n>" (a miss: no instance of the name at all).
 //
 // Exit codes: 0 done, 1 failure (a message on stderr), 2 usage.
 #include <windows.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +31,7 @@
 
 #include "common/av_command_message.h"
 #include "common/bounded_format.h"
+#include "common/joinable_thread.h"
 #include "common/object_names.h"
 #include "common/subscription_message.h"
 #include "common/unique_resource.h"
@@ -326,9 +331,37 @@ int Squat(const Pipe& pipe, unsigned seconds) {
   return 0;
 }
 
+// Connects and closes at once `count` times, while a second thread keeps asking whether the
+// name exists; a miss is an ask answered "no instance at all".
+int Churn(const Pipe& pipe, unsigned count) {
+  wchar_t name[kPipeNameSize];
+  FormatBounded(name, kPipeNameSize, pipe.format, 0);
+  std::atomic<bool> done{false};
+  unsigned asks = 0;
+  unsigned misses = 0;
+  JoinableThread watcher([&] {
+    while (!done) {
+      ++asks;
+      if (!WaitNamedPipeW(name, NMPWAIT_NOWAIT) && GetLastError() == ERROR_FILE_NOT_FOUND) {
+        ++misses;
+      }
+      Sleep(1);
+    }
+  });
+  unsigned connects = 0;
+  for (unsigned i = 0; i < count; ++i) {
+    if (Connect(pipe)) ++connects;  // closed at once
+  }
+  done = true;
+  watcher.join();
+  std::printf("connects=%u asks=%u misses=%u\n", connects, asks, misses);
+  return 0;
+}
+
 int Usage() {
   std::fputs("usage: PipeAbuse.exe fuzz <sub|av> <count> <seed> | idle <sub|av> <count> <hold s> |"
-             " counts | ask <sub|av> | squat <sub|av> <seconds>\n", stderr);
+             " counts | ask <sub|av> | squat <sub|av> <seconds> | churn <sub|av> <count>\n",
+             stderr);
   return 2;
 }
 
@@ -347,6 +380,9 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (argc == 4 && std::wcscmp(argv[1], L"squat") == 0) {
     return Squat(pipe, static_cast<unsigned>(std::wcstoul(argv[3], nullptr, 10)));
+  }
+  if (argc == 4 && std::wcscmp(argv[1], L"churn") == 0) {
+    return Churn(pipe, static_cast<unsigned>(std::wcstoul(argv[3], nullptr, 10)));
   }
   if (argc != 5) return Usage();
   const unsigned a = static_cast<unsigned>(std::wcstoul(argv[3], nullptr, 10));

@@ -13,22 +13,27 @@ namespace {
 
 constexpr DWORD kKeeperStopWaitMs = 2000;
 
-// The common tail of both volume keys: the board first, then the level.
-uint32_t ApplyVolumeKey(ServiceState& s, uint32_t percent) {
+// The common tail of both volume keys: the board first, then the level. A level that the
+// system refuses is corrected on the board with the level in force.
+uint32_t ApplyVolumeKey(ServiceState& s, VolumeMonitor& monitor, uint32_t percent) {
   ServiceVolume& v = s.volume;
   if (s.av_board_present) SendHotkeyVolume(s.serial_link, percent);
   v.current_percent = percent;
-  VolumeMonitor* monitor = v.monitor.get();
-  if (!monitor) return 1;
-  if (v.monitor_kind == kMixerBackend && monitor->IsMuted() != 0) monitor->Unmute();
-  monitor->SetVolume(RawFromPercent(percent, v.range));  // the endpoint unmutes here
+  if (v.monitor_kind == kMixerBackend && monitor.IsMuted() != 0) monitor.Unmute();
+  if (monitor.SetVolume(RawFromPercent(percent, v.range))) return 1;  // the endpoint unmutes
+  const uint32_t in_force = PercentFromRaw(monitor.GetVolume(), v.range);
+  v.current_percent = in_force;
+  if (s.av_board_present && in_force != percent) SendHotkeyVolume(s.serial_link, in_force);
   return 1;
 }
 
+// Before the start has made the volume monitor there is no level to change: the key is taken
+// and does nothing (no client is woken, nothing goes to the board).
 uint32_t VolumeKey(ServiceState& s, bool up) {
   ServiceVolume& v = s.volume;
-  const uint32_t raw = v.monitor ? v.monitor->GetVolume() : 0;
-  uint32_t percent = PercentFromRaw(raw, v.range);
+  VolumeMonitor* monitor = v.Monitor();
+  if (!monitor) return 1;
+  uint32_t percent = PercentFromRaw(monitor->GetVolume(), v.range);
   v.current_percent = percent;
   if (up) {
     if (percent == 100) return 0;
@@ -37,7 +42,7 @@ uint32_t VolumeKey(ServiceState& s, bool up) {
     if (percent == 0) return 0;
     --percent;
   }
-  return ApplyVolumeKey(s, percent);
+  return ApplyVolumeKey(s, *monitor, percent);
 }
 
 // The keep-awake request lasts while the thread that made it lives.

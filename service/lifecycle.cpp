@@ -113,7 +113,10 @@ void StopSequence() {
   //    An EventThread that did not end may still be in a volume key: the monitor then stays
   //    for the end of the process.
   const bool mirror_ended = StopVolumeMirror();
-  if (mirror_ended && listener_ended && reconnect_ended) s.volume.monitor.reset();
+  if (mirror_ended && listener_ended && reconnect_ended) {
+    s.volume.published.store(nullptr, std::memory_order_release);
+    s.volume.monitor.reset();
+  }
 
   // 10. "CurrentServiceMode", once nothing that writes it is left running.
   ClearListenerStatus();

@@ -24,6 +24,7 @@ void OpenServiceVolume(ServiceVolume& volume) {
   volume.range = bounds.maximum - bounds.minimum;
   volume.current_percent = StartPercentage(monitor.GetVolume(), volume.range);
   volume.last_mute = monitor.IsMuted();
+  volume.published.store(&monitor, std::memory_order_release);  // last: all above is in place
 }
 
 }  // namespace halvaro

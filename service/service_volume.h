@@ -1,9 +1,12 @@
 // The service's master-volume state: its VolumeMonitor and what the start sequence reads
 // through it, which the hotkey actions and the volume mirror keep up to date.
 //
-// Threading: the start sequence creates the monitor and sets every field before it starts
-// any thread that reads them; the stop path destroys the monitor only after every thread that
-// uses it has ended. The numbers are read and written whole by several threads.
+// Threading: a subscribe request at start can start the hotkey listener before the monitor
+// exists, so the monitor is handed over through `published`: OpenServiceVolume fills the
+// range and the start values first and publishes the monitor last (release); readers take it
+// with Monitor() (acquire) and read the range only once they have it. The stop path clears
+// `published`, and destroys the monitor only after every thread that uses it has ended. The
+// numbers are read and written whole by several threads.
 #pragma once
 
 #include <atomic>
@@ -17,7 +20,11 @@
 namespace halvaro {
 
 struct ServiceVolume {
+  // The owner; set by the start sequence and released by the stop path. Other threads use
+  // Monitor(), which is null until every field below that the start reads is in place.
   std::unique_ptr<VolumeMonitor> monitor;
+  std::atomic<VolumeMonitor*> published{nullptr};
+  VolumeMonitor* Monitor() const { return published.load(std::memory_order_acquire); }
   std::atomic<uint32_t> monitor_kind{kNoBackend};
   uint32_t range = 65535;  // maximum − minimum of the monitor's raw volume
   std::atomic<uint32_t> current_percent{0};

@@ -22,7 +22,8 @@ void SendVolumeIfBoard(ServiceState& s, uint32_t percent) {
 uint32_t OnVolumeChanged(uint32_t raw, uint32_t) {
   ServiceState& s = Service();
   ServiceVolume& v = s.volume;
-  const uint32_t mute = v.monitor ? v.monitor->IsMuted() : 0;
+  VolumeMonitor* monitor = v.Monitor();
+  const uint32_t mute = monitor ? monitor->IsMuted() : 0;
   const uint32_t percent = PercentFromRaw(raw, v.range);
   const uint32_t previous = v.current_percent.exchange(percent);
 
@@ -46,8 +47,9 @@ uint32_t OnVolumeChanged(uint32_t raw, uint32_t) {
 
 void SendCurrentVolume() {
   ServiceState& s = Service();
-  if (!s.volume.monitor) return;
-  const bool muted = s.volume.monitor->IsMuted() != 0;
+  VolumeMonitor* monitor = s.volume.Monitor();
+  if (!monitor) return;
+  const bool muted = monitor->IsMuted() != 0;
   SendVolumeIfBoard(s, muted ? 0 : s.volume.current_percent.load());
 }
 
@@ -72,7 +74,7 @@ void MixerEventWaiter(HANDLE stop_event) {
       continue;
     }
     if (woke != WAIT_OBJECT_0 + 1) continue;  // time-out
-    OnVolumeChanged(v.monitor->GetVolume(), 0);
+    if (VolumeMonitor* monitor = v.Monitor()) OnVolumeChanged(monitor->GetVolume(), 0);
   }
 }
 

@@ -166,14 +166,15 @@ uint32_t VolumeMonitor::GetVolume() {
   return 0;
 }
 
-void VolumeMonitor::SetVolume(uint32_t raw) {
+bool VolumeMonitor::SetVolume(uint32_t raw) {
   std::lock_guard<Lock> guard(lock_);
-  if (kind_ == kMixerBackend && mixer_) {
-    mixer_->SetVolume(raw);
-  } else if (kind_ == kEndpointBackend && endpoint_volume_) {
+  if (kind_ == kMixerBackend && mixer_) return mixer_->SetVolume(raw);
+  if (kind_ == kEndpointBackend && endpoint_volume_) {
     endpoint_volume_->SetMute(FALSE, nullptr);
-    endpoint_volume_->SetMasterVolumeLevelScalar(LevelFromRawVolume(raw), nullptr);
+    return SUCCEEDED(
+        endpoint_volume_->SetMasterVolumeLevelScalar(LevelFromRawVolume(raw), nullptr));
   }
+  return false;
 }
 
 uint32_t VolumeMonitor::IsMuted() {

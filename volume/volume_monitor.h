@@ -54,7 +54,9 @@ class VolumeMonitor {
   VolumeMonitor& operator=(const VolumeMonitor&) = delete;
 
   uint32_t GetVolume();              // raw volume; 0 when nothing can be read
-  void SetVolume(uint32_t raw);      // endpoint: unmutes first; mixer: mute untouched
+  // Endpoint: unmutes first; mixer: mute untouched. False when the backend refused the level
+  // (or there is none): the volume in force is then what it was.
+  bool SetVolume(uint32_t raw);
   uint32_t IsMuted();                // nonzero when muted; 0 when nothing can be read
   void Unmute();
   VolumeBounds GetVolumeBounds();    // endpoint 0..65535; mixer its control's; none 0..~0

@@ -68,6 +68,7 @@ class EndpointVolume final : public SimObject<IAudioEndpointVolume> {
   STDMETHODIMP SetMasterVolumeLevelScalar(float level, LPCGUID context) override {
     if (Zombie()) return kReleasedResult;
     if (!(level >= 0.0f && level <= 1.0f)) return E_INVALIDARG;  // NaN included
+    if (state_.Locked([](StateRecord& r) { return r.fault_set != 0; })) return E_NOTIMPL;
     const GUID event_context = context != nullptr ? *context : GUID_NULL;
     const bool found = state_.Update([&](StateRecord& r) {
       const int32_t slot = FindDevice(r, device_);

@@ -80,6 +80,7 @@ struct StateRecord {
   ListenerRecord listeners[kMaxListeners];
   CallbackRecord callbacks[kMaxCallbackRecords];
   ChangeRecord changes[kRingCapacity];
+  uint32_t fault_set;  // SetMasterVolumeLevelScalar answers E_NOTIMPL
 };
 
 inline constexpr uint32_t kRecordMagic = 0x41444D53u ^ static_cast<uint32_t>(sizeof(StateRecord));

@@ -162,6 +162,7 @@ void SharedState::Reset() {
     ++r.generation;
     r.fault_enumerator = 0;
     r.fault_activate = 0;
+    r.fault_set = 0;
     r.calls_after_release = 0;
     r.objects_alive = 0;
     r.unregister_timeouts = 0;

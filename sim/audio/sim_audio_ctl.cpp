@@ -9,7 +9,7 @@
 //   SimAudio default-role console|multimedia|communications <device>|none
 //   SimAudio capture-default <device>|none the capture default in all three roles; an unknown
 //                                          name becomes a new capture device
-//   SimAudio fault enumerator|activate on|off
+//   SimAudio fault enumerator|activate|set on|off
 //   SimAudio status                        devices, registrations, counters and faults
 //   SimAudio reset                         the fresh machine, faults off, counters zero
 //   SimAudio watch [seconds]               print notifications through the real COM path
@@ -54,7 +54,7 @@ int Usage() {
                 L"       SimAudio default <device>|none\n"
                 L"       SimAudio default-role console|multimedia|communications <device>|none\n"
                 L"       SimAudio capture-default <device>|none\n"
-                L"       SimAudio fault enumerator|activate on|off\n"
+                L"       SimAudio fault enumerator|activate|set on|off\n"
                 L"       SimAudio status\n"
                 L"       SimAudio reset\n"
                 L"       SimAudio watch [seconds]\n");
@@ -274,9 +274,10 @@ void PrintStatus(const StateRecord& r) {
   }
   std::wprintf(L"volume_callbacks=%u\nnotification_clients=%u\nlistening_processes=%u\n"
                L"calls_after_release=%u\nobjects_alive=%d\nunregister_timeouts=%u\n"
-               L"changes=%u\nfault_enumerator=%u\nfault_activate=%u\n",
+               L"changes=%u\nfault_enumerator=%u\nfault_activate=%u\nfault_set=%u\n",
                volume_callbacks, clients, listeners, r.calls_after_release, r.objects_alive,
-               r.unregister_timeouts, r.last_sequence, r.fault_enumerator, r.fault_activate);
+               r.unregister_timeouts, r.last_sequence, r.fault_enumerator, r.fault_activate,
+               r.fault_set);
 }
 
 bool Is(const wchar_t* text, const wchar_t* word) { return _wcsicmp(text, word) == 0; }
@@ -345,15 +346,18 @@ int wmain(int argc, wchar_t** argv) {
   if (Is(command, L"fault")) {
     if (extra != 2) return Usage();
     const std::optional<bool> on = ParseSwitch(args[1]);
-    const bool enumerator = Is(args[0], L"enumerator");
-    if (!on || (!enumerator && !Is(args[0], L"activate"))) return Usage();
+    const wchar_t* const name = args[0];
+    const bool enumerator = Is(name, L"enumerator");
+    const bool set = Is(name, L"set");
+    if (!on || (!enumerator && !set && !Is(name, L"activate"))) return Usage();
     std::optional<SharedState> state = OpenState();
     if (!state) return kFailed;
     state->Locked([&](StateRecord& r) {
-      (enumerator ? r.fault_enumerator : r.fault_activate) = *on ? 1 : 0;
+      (enumerator ? r.fault_enumerator : set ? r.fault_set : r.fault_activate) = *on ? 1 : 0;
       return 0;
     });
-    std::wprintf(L"fault_%ls=%d\n", enumerator ? L"enumerator" : L"activate", *on ? 1 : 0);
+    std::wprintf(L"fault_%ls=%d\n", enumerator ? L"enumerator" : set ? L"set" : L"activate",
+                 *on ? 1 : 0);
     return kDone;
   }
   if (Is(command, L"status") || Is(command, L"reset")) {

@@ -63,6 +63,16 @@ def test_volume_keys_on_the_endpoint(clean_service, board, audio_reset, firmware
     assert sent(board)[0] == hotkey_frame(2)
     assert volume_driver("info")["muted"] == "0"
 
+    # A level that the system refuses (wine's own endpoint answers E_NOTIMPL): the board is
+    # set back to the level in force; it kept showing the refused one before.
+    board.clear()
+    simaudio("fault", "set", "on")
+    try:
+        firmware("press", "0xC0")
+        expect_frames(board, [hotkey_frame(3), hotkey_frame(2)], settle=0.5)
+    finally:
+        simaudio("fault", "set", "off")
+
 
 def test_volume_keys_on_the_mixer(clean_service, board, mixer_machine, firmware_reset):
     simmixer("bounds", "0", "100")

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "service/hotkey_actions.h"
+#include "service/service_state.h"
 #include "service/service_volume.h"
 #include "volume/audio_callbacks.h"
 #include "volume/endpoint_conversion.h"
@@ -43,6 +45,16 @@ TEST(PercentConversionTest, RoundTripsFromARangeOf100AndLosesBelowIt) {
   EXPECT_EQ(RawFromPercent(5, 31), 1u);
   EXPECT_EQ(PercentFromRaw(1, 31), 4u);
   EXPECT_EQ(PercentFromRaw(7, 0), 0u);
+}
+
+TEST(VolumeKeyTest, BeforeTheMonitorExistsAKeyIsTakenAndChangesNothing) {
+  // A subscribe at start can start the hotkey listener before the start makes the monitor.
+  ServiceVolume& volume = Service().volume;
+  ASSERT_EQ(volume.Monitor(), nullptr);
+  volume.current_percent = 37;
+  EXPECT_EQ(HandleHotkey(kVolumeUpCode), 1u);  // no client is woken
+  EXPECT_EQ(HandleHotkey(kVolumeDownCode), 1u);
+  EXPECT_EQ(volume.current_percent, 37u);  // before: read as 0 and sent as Hotkey volume 1
 }
 
 TEST(AudioCallbacksTest, InterfacesAnsweredAndOnNotifyWithoutCallback) {

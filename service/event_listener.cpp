@@ -6,6 +6,7 @@
 #include "common/com_values.h"
 #include "common/critical_section_guard.h"
 #include "common/object_names.h"
+#include "common/tick_deadline.h"
 #include "service/event_code.h"
 #include "service/service_state.h"
 #include "service/settings.h"
@@ -21,6 +22,8 @@ using Microsoft::WRL::ComPtr;
 constexpr DWORD kEventThreadStopWaitMs = kEventWaitMs + 2000;
 // After a failure that is not a time-out (a broken connection fails at once, every time).
 constexpr DWORD kEventFailurePauseMs = 100;
+// How often a client waiting for the listener looks whether it runs.
+constexpr DWORD kClientStartPollMs = 50;
 
 enum class Wake { kStop, kRestart, kTimeout };
 
@@ -197,6 +200,17 @@ void EventThread(HANDLE stop_event) {
 
 void StartListenerRetry() { Service().listener.start_retry.Start(ListenerRetryThread); }
 
+uint32_t AwaitListenerForClient(DWORD wait_ms) {
+  ServiceState& s = Service();
+  if (s.listener.running) return 1;
+  RequestListenerRestart();  // the retry thread tries at once
+  const TickDeadline deadline = TickDeadline::After(wait_ms);
+  while (!s.listener.running && !s.lifecycle.stopping && !deadline.Passed()) {
+    Sleep(kClientStartPollMs);
+  }
+  return s.listener.running;
+}
+
 void RequestListenerRestart() {
   EventListener& s = Service().listener;
   if (s.restart_now) SetEvent(s.restart_now.get());
@@ -207,10 +221,17 @@ bool StopEventListener() {
   if (!s.lock_ready) return true;  // never started: nothing to wait for
   // The retry may be in a start, which takes the lock.
   if (!s.start_retry.Stop(kEventThreadStopWaitMs)) return false;
-  CriticalSectionGuard guard(s.lock);
-  if (!s.thread.Stop(kEventThreadStopWaitMs)) return false;
-  ReleaseWmi(s.wmi);
-  return true;
+  // Nothing else takes the lock by now (the start sequence has ended, and client requests
+  // leave the starts to the retry thread); the wait is bounded all the same.
+  const TickDeadline deadline = TickDeadline::After(kEventThreadStopWaitMs);
+  while (!TryEnterCriticalSection(&s.lock)) {
+    if (deadline.Passed()) return false;
+    Sleep(1);
+  }
+  const bool ended = s.thread.Stop(kEventThreadStopWaitMs);
+  if (ended) ReleaseWmi(s.wmi);
+  LeaveCriticalSection(&s.lock);
+  return ended;
 }
 
 }  // namespace halvaro

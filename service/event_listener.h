@@ -7,9 +7,11 @@
 // again the same way by a retry thread, besides the subscribe command's own attempts.
 // "CurrentServiceMode" says 1 only while events can arrive.
 //
-// Threading: StartEventListener may be called from several threads (the start sequence, the
-// retry thread and the subscription pipe's connection threads); EventListener::lock makes
-// the check and the start one step, so at most one EventThread ever runs. StopEventListener
+// Threading: StartEventListener is called by the start sequence and the retry thread;
+// EventListener::lock makes the check and the start one step, so at most one EventThread
+// ever runs. A client's subscribe does not start the listener on its own thread: it asks the
+// retry thread and waits a bounded time (AwaitListenerForClient), so that no pipe thread
+// makes WMI calls under the lock, and the stop's wait for the lock stays short. StopEventListener
 // runs on the stop path after the pipe servers have been stopped. RequestListenerRestart may
 // be called from any thread.
 #pragma once
@@ -80,6 +82,11 @@ DWORD NextRestartPause(DWORD pause_ms);
 void StartListenerRetry();
 // A resume: a broken connection, or a failed start, is tried again at once.
 void RequestListenerRestart();
+
+// For a client's subscribe: asks the retry thread to try a failed start at once and waits up
+// to `wait_ms` (less when the stop comes) for the listener to run; 1 when it runs. The WMI
+// calls stay on the retry thread (or the start sequence), never on the client's thread.
+uint32_t AwaitListenerForClient(DWORD wait_ms);
 
 // Ends the retry thread, then tells EventThread to end, waits for it (about one event wait
 // at most), and only then releases the connection. Returns false when a thread did not end

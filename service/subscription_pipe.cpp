@@ -13,6 +13,8 @@ namespace halvaro {
 namespace {
 
 constexpr DWORD kPipeAccessMask = 0x1201BF;  // generic file read, write and execute
+// A subscribe waits this long for a listener that is being started.
+constexpr DWORD kClientListenerWaitMs = 2000;
 
 }  // namespace
 
@@ -24,7 +26,7 @@ size_t SubscriptionClient(uint8_t* buffer, size_t received) {
     case kSubscribeCommand:
       // Tried whatever the payload: a client's subscribe is what brings a listener that
       // failed at start up again.
-      if (!s.listener.started) StartEventListener();
+      if (!s.listener.started) AwaitListenerForClient(kClientListenerWaitMs);
       if (!CarriesProcessId(request)) {
         result = kSubscriptionResultBadLength;
       } else if (s.listener.running) {

@@ -30,6 +30,8 @@ inline constexpr wchar_t kStateDirectory[] = L"HalvaroSim";
 inline constexpr wchar_t kStateFile[] = L"SimWmiState.bin";
 
 inline constexpr uint32_t kQueueCapacity = 32;
+// How long ConnectServer takes under the "slow" fault: a provider that is slow to come up.
+inline constexpr unsigned long kSlowConnectMs = 10000;
 
 // Fixed-width fields only: a 32-bit service and a 64-bit SimFirmware.exe share one record.
 struct StateRecord {
@@ -43,6 +45,7 @@ struct StateRecord {
   // every enumerator made before the fault was set, for good.
   uint32_t fault_broken;
   uint32_t provider_restarts;  // bumped each time the fault is set
+  uint32_t fault_slow;  // ConnectServer answers only after kSlowConnectMs
   uint32_t connect_attempts;
   uint32_t connections;
   uint32_t query_attempts;

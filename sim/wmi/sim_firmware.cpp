@@ -1,7 +1,8 @@
 // SimFirmware.exe: the test's hand on the simulated firmware behind SimWmi.dll.
 //
 //   SimFirmware press <code>                       queue one hotkey event (decimal or 0x hex)
-//   SimFirmware fault connect|query|badprop|empty on|off  make that step of the WMI path fail
+//   SimFirmware fault connect|query|badprop|empty|broken|slow on|off  make that step of the
+//                                                  WMI path fail (slow: ConnectServer takes 10 s)
 //   SimFirmware status                             print counters and flags as key=value
 //   SimFirmware reset                              clear counters, queue and faults
 //
@@ -26,7 +27,7 @@ constexpr int kBadUsage = 2;
 int Usage() {
   std::fwprintf(stderr,
                 L"usage: SimFirmware press <code>\n"
-                L"       SimFirmware fault connect|query|badprop|empty on|off\n"
+                L"       SimFirmware fault connect|query|badprop|empty|broken|slow on|off\n"
                 L"       SimFirmware status\n"
                 L"       SimFirmware reset\n");
   return kBadUsage;
@@ -72,7 +73,8 @@ int wmain(int argc, wchar_t** argv) {
                    {L"query", &simwmi::StateRecord::fault_query},
                    {L"badprop", &simwmi::StateRecord::fault_badprop},
                    {L"empty", &simwmi::StateRecord::fault_empty},
-                   {L"broken", &simwmi::StateRecord::fault_broken}};
+                   {L"broken", &simwmi::StateRecord::fault_broken},
+                   {L"slow", &simwmi::StateRecord::fault_slow}};
     for (const auto& candidate : kFaults) {
       if (_wcsicmp(argv[2], candidate.name) == 0) {
         fault = candidate.flag;

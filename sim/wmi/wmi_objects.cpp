@@ -423,11 +423,14 @@ class Locator final : public IWbemLocator {
     if (services == nullptr) return WBEM_E_INVALID_PARAMETER;
     *services = nullptr;
     bool gone = false;
-    const bool refused = state_.Locked([&gone](StateRecord& r) {
+    bool slow = false;
+    const bool refused = state_.Locked([&gone, &slow](StateRecord& r) {
       ++r.connect_attempts;
       gone = r.fault_broken != 0;
+      slow = r.fault_slow != 0;
       return r.fault_connect != 0;
     });
+    if (slow) Sleep(kSlowConnectMs);
     if (gone) return kProviderGone;
     if (refused) return WBEM_E_ACCESS_DENIED;
     if (resource == nullptr) return WBEM_E_INVALID_PARAMETER;

@@ -5,7 +5,7 @@ import time
 from conftest import (AvBoard, BOARD_PORT, Watcher, client, com_link, firmware,
                       firmware_status, halvaro, hotkey_frame, install_on_board, program,
                       reg_get, reg_set, sent, service_pids, set_frame, start_service,
-                      stop_service, wait_until, wine)
+                      stop_seconds, stop_service, wait_until, wine)
 
 QUERY = "6A 01 94"
 EMPTY_DRIVE = "8A 08 00 6D"
@@ -104,3 +104,18 @@ def test_a_firmware_break_is_mended_by_the_listener_itself(clean_service, board,
     assert wait_until(lambda: reg_get("CurrentServiceMode") == 1, 10)
     firmware("press", "0x54")
     assert wait_until(lambda: client("last")["code"] == str(0x54), 5)
+
+
+def test_a_slow_provider_holds_up_neither_a_subscribe_nor_the_stop(clean_service,
+                                                                     firmware_reset):
+    firmware("fault", "connect", "on")  # the start fails: the retry thread keeps trying
+    assert halvaro("install").stdout == "Service installed successfully\n"
+    assert wait_until(lambda: reg_get("CurrentServiceMode") == 0, 10)
+    firmware("fault", "connect", "off")
+    firmware("fault", "slow", "on")  # every connection now takes 10 s
+    # The subscribe leaves the start to the retry thread and waits 2 s for it; before, it
+    # made the connection itself, under the listener's lock that the stop waits for.
+    began = time.monotonic()
+    assert client("subscribe", 0x1234)["result"] == "0x8000000A"
+    assert time.monotonic() - began < 6
+    assert stop_seconds() < 6

@@ -1,13 +1,14 @@
 #include "service/companions.h"
 
 #include <shlwapi.h>
-#include <tlhelp32.h>
 
 #include <string>
 
 #include "common/object_names.h"
 #include "common/own_directory.h"
 #include "common/unique_resource.h"
+#include "service/logon_process.h"
+#include "service/process_snapshot.h"
 #include "service/service_state.h"
 
 namespace halvaro {
@@ -21,29 +22,6 @@ std::wstring BesideService(const wchar_t* image) {
   path += image;
   if (path.size() >= MAX_PATH) path.clear();
   return path;
-}
-
-// Calls `visit` with each process of a snapshot until it returns false.
-template <typename Visit>
-void ForEachProcess(Visit visit) {
-  UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return;
-  PROCESSENTRY32W entry = {};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
-       more = Process32NextW(snapshot.get(), &entry)) {
-    if (!visit(entry)) return;
-  }
-}
-
-DWORD FindWinlogon() {
-  DWORD id = 0;
-  ForEachProcess([&id](const PROCESSENTRY32W& entry) {
-    if (StrCmpIW(entry.szExeFile, kWinlogonImage) != 0) return true;
-    id = entry.th32ProcessID;
-    return false;
-  });
-  return id;
 }
 
 // Each step runs with what the one before left, null included: the launch is attempted
@@ -74,7 +52,7 @@ bool IsCompanion(const wchar_t* image) {
 }  // namespace
 
 void StartMerrowin() {
-  UniqueHandle token = PrimaryTokenOf(FindWinlogon());
+  UniqueHandle token = PrimaryTokenOf(FindLogonProcess());
   const std::wstring path = BesideService(kMerrowinImage);
   if (path.empty()) return;
   STARTUPINFOW startup = {};

@@ -16,8 +16,9 @@ struct Companions {
   std::atomic<HWND> agent_window{nullptr};  // what the last stop found
 };
 
-// "Merrowin.exe" from the service's directory, with a primary copy of the token of the first
-// "WINLOGON.EXE" of a process snapshot; launched with a null token when there is none.
+// "Merrowin.exe" from the service's directory, with a primary copy of the token of the
+// system's logon process in the console session (service/logon_process.h); launched with a
+// null token when there is none.
 void StartMerrowin();
 
 // "Quenlit.exe" from the service's directory, as an ordinary child. Only this file can be

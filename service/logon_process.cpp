@@ -1,4 +1,5 @@
 #include "service/logon_process.h"
+
 #include <shlwapi.h>
 
 #include "common/object_names.h"

@@ -12,6 +12,7 @@
 
 #include "agent/agent_window.h"
 #include "common/object_names.h"
+#include "common/system_access.h"
 #include "common/unique_resource.h"
 #include "volume/volume_monitor.h"
 
@@ -41,11 +42,16 @@ bool IsMixerSystem() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  // Held, never closed, until the process ends: it keeps a second agent from starting.
-  HANDLE instance_mutex = CreateMutexW(nullptr, FALSE, halvaro::kMixerNotifyMutexName);
+  // Held until the process ends: it keeps a second agent from starting. Only the system may
+  // change it. One that another account made first is not an agent's: this one runs anyway
+  // (it had kept the agent from ever running).
+  halvaro::SystemOnlyAttributes security;
+  UniqueHandle instance_mutex(
+      CreateMutexW(security.get(), FALSE, halvaro::kMixerNotifyMutexName));
   const DWORD mutex_error = GetLastError();
-  (void)instance_mutex;
-  if (mutex_error == ERROR_ALREADY_EXISTS || mutex_error == ERROR_ACCESS_DENIED) return 0;
+  if (mutex_error == ERROR_ALREADY_EXISTS && halvaro::OwnedBySystemOrSelf(instance_mutex.get())) {
+    return 0;  // another agent runs
+  }
 
   std::unique_ptr<halvaro::VolumeMonitor> monitor;
   UniqueHandle service_event;

@@ -2,6 +2,7 @@
 
 #include "avboard/av_commands.h"
 #include "common/object_names.h"
+#include "common/system_access.h"
 #include "service/hidden_window.h"
 #include "service/service_state.h"
 
@@ -86,7 +87,10 @@ void StartVolumeMirror() {
       v.monitor->SetChangeCallback(OnVolumeChanged, 0);
       break;
     case kMixerBackend:
-      v.mixer_notify_event.reset(CreateEventW(nullptr, FALSE, FALSE, kMixerNotifyEventName));
+      // Only the system may set it. One that another account made first is used as before:
+      // the agent sets whichever exists.
+      v.mixer_notify_event.reset(
+          CreateEventW(SystemOnlyAttributes().get(), FALSE, FALSE, kMixerNotifyEventName));
       // Without the event every wait would fail at once: no waiter then.
       if (v.mixer_notify_event) v.mixer_event_waiter.Start(MixerEventWaiter);
       break;

@@ -26,7 +26,7 @@ NT51_DLLS = {"kernel32.dll", "advapi32.dll", "user32.dll", "gdi32.dll", "ole32.d
 # Every header whose functions the programs may call; a function from a header missing here
 # is reported as absent, which fails safe.
 PROBE_HEADERS = ["windows.h", "tlhelp32.h", "shlwapi.h", "shellapi.h", "mmsystem.h",
-                 "objbase.h", "oleauto.h", "userenv.h", "wtsapi32.h", "setupapi.h",
+                 "objbase.h", "oleauto.h", "aclapi.h", "userenv.h", "wtsapi32.h", "setupapi.h",
                  "winsock2.h"]
 
 

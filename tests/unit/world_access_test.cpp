@@ -2,6 +2,7 @@
 
 #include <aclapi.h>
 
+#include "common/system_access.h"
 #include "common/unique_resource.h"
 #include "common/world_access.h"
 
@@ -69,6 +70,32 @@ TEST(WorldAccessTest, NetworkLogonsAreDeniedBeforeEveryoneIsAllowed) {
   auto* allow = static_cast<ACCESS_ALLOWED_ACE*>(second);
   EXPECT_EQ(allow->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
   EXPECT_EQ(allow->Mask, 0x1201BFu);
+}
+
+TEST(SystemAccessTest, OnlyLocalSystemAndAdministratorsMayChangeTheObject) {
+  SystemOnlyAttributes attributes;
+  ASSERT_NE(attributes.get(), nullptr);
+  UniqueHandle event(CreateEventW(attributes.get(), FALSE, FALSE, L"Global\\HalvaroSystemTest"));
+  ASSERT_TRUE(event);
+  // Read back from the object, as another program would meet it.
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(GetSecurityInfo(event.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &dacl, nullptr, &descriptor),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_NE(dacl, nullptr);
+  ASSERT_EQ(dacl->AceCount, 2);
+  const WELL_KNOWN_SID_TYPE expected[] = {WinLocalSystemSid, WinBuiltinAdministratorsSid};
+  for (DWORD i = 0; i < 2; ++i) {
+    void* ace_pointer = nullptr;
+    ASSERT_TRUE(GetAce(dacl, i, &ace_pointer));
+    auto* ace = static_cast<ACCESS_ALLOWED_ACE*>(ace_pointer);
+    EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+    EXPECT_TRUE(IsWellKnownSid(&ace->SidStart, expected[i])) << i;
+  }
+  LocalFree(descriptor);
+  // This process made it: it is taken as the system's own (the agent's single-instance test).
+  EXPECT_TRUE(OwnedBySystemOrSelf(event.get()));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "common/object_names.h"
 #include "common/unique_resource.h"
+#include "service/install_directory.h"
 
 namespace halvaro {
 
@@ -36,6 +37,17 @@ void InstallService() {
   if (length == 0 || length >= MAX_PATH) {  // a cut-off path would name another file
     Print("Can not install service (%d)\n",
           length == 0 ? GetLastError() : static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    return;
+  }
+  // The service runs as LocalSystem and starts its companions from this directory: one that
+  // others may write to would let them run code as LocalSystem.
+  std::wstring directory(path, std::wstring(path).rfind(L'\\') + 1);
+  if (directory.size() > 3) directory.pop_back();  // "C:\dir", but "C:\" for a drive's root
+  if (DirectoryLetsOthersWrite(directory.c_str())) {
+    std::printf("Can not install service: users who are not administrators may change the "
+                "directory %ls; install it in a directory that only administrators can change, "
+                "such as Program Files\n", directory.c_str());
+    std::fflush(stdout);
     return;
   }
   // Quoted: in a directory whose name has spaces, an unquoted path would let the manager

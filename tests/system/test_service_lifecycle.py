@@ -1,7 +1,9 @@
 """The service program installed, started, stopped and removed through the real manager."""
+import shutil
 
 from conftest import (halvaro, program, start_service, stop_seconds, stop_service, reg_delete,
-                      reg_get, reg_set, service_pids, service_state, wait_until, wine, SERVICE)
+                      reg_get, reg_set, remove_service, service_pids, service_state, wait_until,
+                      wine, SERVICE)
 
 
 def test_install_and_delete_in_any_case_with_exact_messages(clean_service):
@@ -25,6 +27,26 @@ def test_install_and_delete_in_any_case_with_exact_messages(clean_service):
     missing = halvaro("delete")
     assert missing.returncode == 0
     assert missing.stdout == "OpenService failed (1060)\n"
+
+
+def test_install_refuses_a_directory_that_others_may_change(clean_service, tmp_path):
+    # A LocalSystem service loads and starts its companions from its own directory. wine
+    # shows a directory's Unix mode as its DACL: 0777 lets Everyone write.
+    for mode, installs in ((0o777, False), (0o755, True)):
+        directory = tmp_path / oct(mode)
+        directory.mkdir()
+        directory.chmod(mode)
+        image = directory / "Halvaro.exe"
+        shutil.copy(program("Halvaro.exe"), image)
+        windows_path = "Z:" + str(image).replace("/", "\\")
+        out = wine(windows_path, "install").stdout
+        if installs:
+            assert out == "Service installed successfully\n"
+            remove_service()
+        else:
+            assert out.startswith("Can not install service: users who are not administrators "
+                                  "may change the directory Z:"), out
+            assert service_state() is None
 
 
 def test_without_a_recognised_argument_the_program_ends_quietly(clean_service):

@@ -56,11 +56,13 @@ def test_without_a_recognised_argument_the_program_ends_quietly(clean_service):
         assert result.stdout == ""
 
 
-def test_stop_reports_stopped_and_the_process_ends_within_a_second(running_service):
+def test_stop_reports_stopped_and_the_process_ends_soon(running_service):
     assert wait_until(lambda: reg_get("CurrentServiceMode") == 1, 10)  # the listener runs
     pids = service_pids()
     assert pids
-    assert stop_seconds() < 1.0
+    # About 0.6 s here; the bound leaves room for a loaded machine, and still catches a stop
+    # that waits out a transfer or an event wait it should have cut short.
+    assert stop_seconds() < 3.0
     assert reg_get("CurrentServiceMode") is None
 
 

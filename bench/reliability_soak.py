@@ -1,4 +1,6 @@
-"""Soak: 100,000 hostile requests on each pipe, then 200 starts and stops under load. Reports
+"""Soak: 100,000 hostile requests on each pipe, 30,000 connect-and-close clients on each pipe
+with a second thread asking whether the name exists, then 200 starts and stops under load.
+Reports
 what the service's threads and handles did, and the valid round trips per second after the
 soak against those before it (same run). Run by scripts/bench.sh inside the test bed."""
 import os
@@ -15,6 +17,7 @@ from conftest import (abuse, counts, firmware, firmware_status, halvaro,  # noqa
 REQUESTS_PER_PIPE = 100_000
 CHUNK = 10_000
 CYCLES = 200
+CHURN_CONNECTS = 30_000
 UNTAKEN_CODE = 0x50
 
 
@@ -62,6 +65,20 @@ def fuzz_soak():
           f"ratio {after / before:.3f} (target ~1)")
 
 
+def churn_soak():
+    remove_service()
+    assert halvaro("install").stdout == "Service installed successfully\n"
+    try:
+        results = {pipe: abuse("churn", pipe, CHURN_CONNECTS, timeout=1800)
+                   for pipe in ("sub", "av")}
+    finally:
+        remove_service()
+    print("Connect and close, with the name watched")
+    for pipe, r in results.items():
+        print(f"  {pipe:3}  connects {r['connects']}/{CHURN_CONNECTS}, asks {r['asks']}, "
+              f"name missing {r['misses']} (target 0)")
+
+
 def cycle_soak():
     remove_service()
     firmware("reset")
@@ -92,6 +109,7 @@ def cycle_soak():
 
 def main():
     fuzz_soak()
+    churn_soak()
     cycle_soak()
 
 

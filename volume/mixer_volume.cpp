@@ -4,7 +4,6 @@
 
 #include "common/object_names.h"
 #include "common/unique_resource.h"
-#include "volume/system_winmm.h"
 
 namespace halvaro {
 
@@ -23,9 +22,9 @@ bool QueryControl(HMIXER mixer, DWORD line, DWORD type, MIXERCONTROLW* control) 
   controls.cbmxctrl = sizeof(*control);
   controls.pamxctrl = control;
   control->cbStruct = sizeof(*control);
-  return SystemWinmm()->GetLineControls(reinterpret_cast<HMIXEROBJ>(mixer), &controls,
-                                        MIXER_OBJECTF_HMIXER |
-                                            MIXER_GETLINECONTROLSF_ONEBYTYPE) == MMSYSERR_NOERROR;
+  return mixerGetLineControlsW(reinterpret_cast<HMIXEROBJ>(mixer), &controls,
+                               MIXER_OBJECTF_HMIXER | MIXER_GETLINECONTROLSF_ONEBYTYPE) ==
+         MMSYSERR_NOERROR;
 }
 
 }  // namespace
@@ -122,9 +121,7 @@ void MixerVolume::OnControlChange(WPARAM mixer, LPARAM control) {
 bool MixerVolume::Open() {
   std::lock_guard<Lock> guard(lock_);
   CloseLocked();
-  // Every other call below is made only with a mixer open, so with the table in hand.
-  const WinmmFunctions* const winmm = SystemWinmm();
-  device_count_ = winmm ? winmm->GetNumDevs() : 0;
+  device_count_ = mixerGetNumDevs();
   caps_ = MIXERCAPSW{};
   volume_minimum_ = 0;
   volume_maximum_ = 0;
@@ -132,12 +129,12 @@ bool MixerVolume::Open() {
   if (device_count_ == 0) return false;
 
   HMIXER mixer = nullptr;
-  if (winmm->Open(&mixer, 0, reinterpret_cast<DWORD_PTR>(window_.load()), 0, CALLBACK_WINDOW) !=
+  if (mixerOpen(&mixer, 0, reinterpret_cast<DWORD_PTR>(window_.load()), 0, CALLBACK_WINDOW) !=
       MMSYSERR_NOERROR) {
     return false;
   }
   mixer_ = mixer;
-  if (winmm->GetDevCaps(reinterpret_cast<UINT_PTR>(mixer_), &caps_, sizeof(caps_)) !=
+  if (mixerGetDevCapsW(reinterpret_cast<UINT_PTR>(mixer_), &caps_, sizeof(caps_)) !=
       MMSYSERR_NOERROR) {
     CloseLocked();
     return false;
@@ -145,8 +142,8 @@ bool MixerVolume::Open() {
   MIXERLINEW line = {};
   line.cbStruct = sizeof(line);
   line.dwComponentType = MIXERLINE_COMPONENTTYPE_DST_SPEAKERS;
-  if (winmm->GetLineInfo(reinterpret_cast<HMIXEROBJ>(mixer_), &line,
-                         MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_COMPONENTTYPE) !=
+  if (mixerGetLineInfoW(reinterpret_cast<HMIXEROBJ>(mixer_), &line,
+                        MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_COMPONENTTYPE) !=
       MMSYSERR_NOERROR) {
     CloseLocked();
     return false;
@@ -175,7 +172,7 @@ void MixerVolume::Close() {
 
 void MixerVolume::CloseLocked() {
   if (!mixer_) return;
-  SystemWinmm()->Close(mixer_);
+  mixerClose(mixer_);
   mixer_ = nullptr;
 }
 
@@ -189,8 +186,8 @@ bool MixerVolume::ReadControl(DWORD MixerVolume::*control, uint32_t* value) {
   details.cChannels = 1;  // the control is treated as uniform
   details.cbDetails = sizeof(detail);
   details.paDetails = &detail;
-  if (SystemWinmm()->GetControlDetails(reinterpret_cast<HMIXEROBJ>(mixer_), &details,
-                                       MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE) !=
+  if (mixerGetControlDetailsW(reinterpret_cast<HMIXEROBJ>(mixer_), &details,
+                              MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE) !=
       MMSYSERR_NOERROR) {
     return false;
   }
@@ -208,9 +205,9 @@ bool MixerVolume::WriteControl(DWORD MixerVolume::*control, uint32_t value) {
   details.cChannels = 1;
   details.cbDetails = sizeof(detail);
   details.paDetails = &detail;
-  return SystemWinmm()->SetControlDetails(reinterpret_cast<HMIXEROBJ>(mixer_), &details,
-                                          MIXER_OBJECTF_HMIXER |
-                                              MIXER_SETCONTROLDETAILSF_VALUE) == MMSYSERR_NOERROR;
+  return mixerSetControlDetails(reinterpret_cast<HMIXEROBJ>(mixer_), &details,
+                                MIXER_OBJECTF_HMIXER | MIXER_SETCONTROLDETAILSF_VALUE) ==
+         MMSYSERR_NOERROR;
 }
 
 bool MixerVolume::GetVolume(uint32_t* value) {

@@ -9,7 +9,7 @@ from conftest import (WINE, Watcher, abuse, counts, firmware, firmware_status, h
                       image_pids, install_on_board, load_of_presses_and_changes, program,
                       reg_get, remove_service, service_pids, service_state, settled_counts,
                       SUBSCRIBER_HANDLES,
-                      simaudio, stop_service, wait_until, wine)
+                      SERVICE, simaudio, stop_service, wait_until, wine)
 
 PIPES = ("sub", "av")
 UNTAKEN_CODE = 0x50  # a code the service leaves to its subscribers
@@ -157,3 +157,26 @@ def test_start_and_stop_under_load_leave_nothing_behind(clean_service, firmware_
     assert firmware_status()["calls_after_release"] == 0
     audio = {k: v for line in simaudio("status") for k, v in line.items()}
     assert audio["calls_after_release"] == "0", audio
+
+
+def test_a_quick_restart_while_clients_wait_on_a_silent_board(clean_service, board,
+                                                              firmware_reset):
+    install_on_board(board)
+    board.behaviour = "silent"  # each AV set holds the line for its read time-out
+    waiting = [subprocess.Popen([WINE, program("SimClient.exe"), "av", "set", str(30 + i)],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+               for i in range(4)]
+    try:
+        assert board.wait_frames(1, 10)
+        assert stop_time() < 3.0
+        wine("sc", "start", SERVICE)
+        # The new process serves both pipes as soon as the old one's instances are gone.
+        for pipe in PIPES:
+            assert wait_until(lambda: abuse("ask", pipe)["answered"] == "1", 40, interval=1), pipe
+        for client in waiting:  # each had an answer or its connection ended; none hangs
+            client.communicate(timeout=15)
+    finally:
+        for client in waiting:
+            client.kill()
+            client.wait()
+    assert service_state() == "RUNNING"

@@ -3,8 +3,8 @@
 // Runs only a hidden window; WM_QUIT to it (or its closing) ends the program.
 //
 // Threading: the main thread runs the window; the monitor's mixer window thread calls the
-// change callback, which only reads the event handle. The handle is set before the callback
-// is installed and closed only after the monitor is gone.
+// change callback, which uses the event handle (and opens it when it is still missing). The
+// main thread closes the handle only after the monitor, and with it that thread, is gone.
 #include <windows.h>
 
 #include <atomic>
@@ -20,10 +20,21 @@ namespace {
 
 using halvaro::UniqueHandle;
 
+// The service's event. Opened by the main thread before the callback is installed, or, when
+// the service had not made it yet, by the callback at a later change; closed by the main
+// thread once the monitor, and with it the callback's thread, is gone.
 std::atomic<HANDLE> g_service_event{nullptr};
 
+HANDLE OpenServiceEvent() {
+  return OpenEventW(EVENT_ALL_ACCESS, FALSE, halvaro::kMixerNotifyEventName);
+}
+
 uint32_t OnMixerChange(uint32_t, uint32_t) {
-  if (HANDLE event = g_service_event.load()) SetEvent(event);
+  HANDLE event = g_service_event.load();
+  // An agent that started before the service made its event (or outlived an earlier
+  // service) would otherwise never wake any service, and keeps later agents from running.
+  if (!event && (event = OpenServiceEvent()) != nullptr) g_service_event = event;
+  if (event) SetEvent(event);
   return 0;
 }
 
@@ -54,12 +65,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   }
 
   std::unique_ptr<halvaro::VolumeMonitor> monitor;
-  UniqueHandle service_event;
   if (IsMixerSystem()) {
     monitor = std::make_unique<halvaro::VolumeMonitor>();
     if (monitor->kind() == halvaro::kMixerBackend) {
-      service_event.reset(OpenEventW(EVENT_ALL_ACCESS, FALSE, halvaro::kMixerNotifyEventName));
-      g_service_event = service_event.get();
+      g_service_event = OpenServiceEvent();
       monitor->SetChangeCallback(OnMixerChange, 0);
     }
   }
@@ -71,7 +80,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
   // The monitor first: it ends the mixer window thread that calls back, then the event.
   monitor.reset();
-  g_service_event = nullptr;
-  service_event.reset();
+  UniqueHandle service_event(g_service_event.exchange(nullptr));
   return static_cast<int>(exit_code);
 }

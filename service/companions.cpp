@@ -2,10 +2,12 @@
 
 #include <shlwapi.h>
 
+#include <mutex>
 #include <string>
 
 #include "common/object_names.h"
 #include "common/own_directory.h"
+#include "common/tick_deadline.h"
 #include "common/unique_resource.h"
 #include "service/logon_process.h"
 #include "service/process_snapshot.h"
@@ -14,6 +16,12 @@
 namespace halvaro {
 
 namespace {
+
+// An agent makes its window once its mixer is open, and ends once it has closed it, each
+// normally within milliseconds.
+constexpr DWORD kAgentWindowWaitMs = 2000;
+constexpr DWORD kAgentExitWaitMs = 2000;
+constexpr DWORD kAgentWindowPollMs = 20;
 
 // The program's own directory plus `image`, or empty when it would not fit in MAX_PATH.
 std::wstring BesideService(const wchar_t* image) {
@@ -49,6 +57,23 @@ bool IsCompanion(const wchar_t* image) {
   return false;
 }
 
+HWND FindAgentWindow() { return FindWindowW(kAgentWindowClass, kAgentWindowTitle); }
+
+// The window of the agent `process`, waited for while that process runs and has none yet.
+// Null when the process ended (a second agent ends at once) or the wait ran out.
+HWND AwaitAgentWindow(HANDLE process) {
+  const TickDeadline deadline = TickDeadline::After(kAgentWindowWaitMs);
+  for (;;) {
+    if (HWND window = FindAgentWindow()) return window;
+    const DWORD left = deadline.Remaining();
+    if (left == 0) return nullptr;
+    if (WaitForSingleObject(process, left < kAgentWindowPollMs ? left : kAgentWindowPollMs) !=
+        WAIT_TIMEOUT) {
+      return FindAgentWindow();  // ended (or the handle failed): one last look
+    }
+  }
+}
+
 }  // namespace
 
 void StartMerrowin() {
@@ -76,13 +101,34 @@ void StartAgent() {
   PROCESS_INFORMATION info = {};
   CreateProcessW(path.c_str(), &command_line[0], nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
                  nullptr, nullptr, &startup, &info);
-  CloseProcessInformation(info);
+  UniqueHandle thread(info.hThread);
+  Companions& companions = Service().companions;
+  std::lock_guard<Lock> guard(companions.agent_lock);
+  companions.agent_process.reset(info.hProcess);  // kept for the stop; null when it failed
 }
 
 void StopCompanions() {
-  HWND agent = FindWindowW(kAgentWindowClass, kAgentWindowTitle);
-  Service().companions.agent_window = agent;
-  if (agent) PostMessageW(agent, WM_QUIT, 0, 0);  // the agent ends by itself
+  Companions& companions = Service().companions;
+  HWND agent = FindAgentWindow();
+  if (!agent) {
+    UniqueHandle started;
+    {
+      std::lock_guard<Lock> guard(companions.agent_lock);
+      started = std::move(companions.agent_process);
+    }
+    if (started) agent = AwaitAgentWindow(started.get());
+  }
+  companions.agent_window = agent;
+  if (agent) {
+    // The agent ends by itself. Until it has, it keeps its mutex: an agent that a quick
+    // restart starts meanwhile would give way to it, and none would be left.
+    DWORD agent_id = 0;
+    GetWindowThreadProcessId(agent, &agent_id);
+    UniqueHandle quitting(OpenProcess(SYNCHRONIZE, FALSE, agent_id));
+    if (PostMessageW(agent, WM_QUIT, 0, 0) && quitting) {
+      WaitForSingleObject(quitting.get(), kAgentExitWaitMs);
+    }
+  }
 
   DWORD exit_code = 0;  // keeps the last value read when a read fails
   ForEachProcess([&exit_code](const PROCESSENTRY32W& entry) {

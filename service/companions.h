@@ -2,18 +2,26 @@
 // machines only), the companion started with the logon process's token, and the companions
 // ended by image name.
 //
-// Threading: called only by the start sequence and the stop path, one at a time; the agent
-// window is written here and read by nobody else. Every failure is silent.
+// Threading: called by the start sequence and the stop path, which may overlap (a stop can
+// come while the start is still running); the agent window is written here and read by
+// nobody else. Every failure is silent.
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
 
+#include "common/locks.h"
+#include "common/unique_resource.h"
+
 namespace halvaro {
 
 struct Companions {
   std::atomic<HWND> agent_window{nullptr};  // what the last stop found
+  Lock agent_lock;
+  // The agent this service started, until a stop has asked it to quit. Guarded by
+  // agent_lock; taken by no other lock.
+  UniqueHandle agent_process;
 };
 
 // "Merrowin.exe" from the service's directory, with a primary copy of the token of the
@@ -27,7 +35,10 @@ void StartMerrowin();
 void StartAgent();
 
 // Asks the agent's window to quit, then terminates every process named like one of the four
-// companions (any letter case). The agent itself is never terminated.
+// companions (any letter case). The agent itself is never terminated. An agent that this
+// service started and that has not made its window yet (a stop just after the start) is
+// given up to 2 s to make it: it would otherwise outlive the service, and as the one agent
+// it keeps every later agent from running. The agent is then given up to 2 s to end.
 void StopCompanions();
 
 // Mixer machines: WM_QUIT to the window "CMIXERNOTIFYEVENT"/"MixerNotifyEvent", which a

@@ -20,6 +20,10 @@ SharedState* ProcessState();
 // or a device id (MIXER_OBJECTF_MIXER). Call under the lock.
 MMRESULT CheckObject(StateRecord& record, HMIXEROBJ object, DWORD flags);
 
+// Sleeps for the delay that the record's field sets for this program, outside the lock, as a
+// driver's own work would take.
+void DriverDelay(uint32_t StateRecord::*delay_ms) noexcept;
+
 inline uint32_t HandleValue(const void* handle) {
   return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
 }

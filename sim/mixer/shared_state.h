@@ -29,6 +29,8 @@ inline constexpr wchar_t kStateFile[] = L"SimMixerState.bin";
 inline constexpr uint32_t kMaxOpens = 64;
 inline constexpr DWORD kLockTimeoutMs = 5000;
 
+inline constexpr uint32_t kMaxDelayMs = 60000;
+inline constexpr size_t kDelayImageChars = 32;
 inline constexpr uint32_t kDefaultDevices = 1;
 inline constexpr uint32_t kDefaultVolume = 32768;
 inline constexpr uint32_t kDefaultBoundsMin = 0;
@@ -55,12 +57,17 @@ struct StateRecord {
   uint32_t next_handle;  // sequence part of the next handle value
   uint32_t windows_notified;
   uint32_t mixer_open_calls;
+  // How long mixerOpen and mixerClose take, as a slow driver's would: in every program, or
+  // only in the one whose image name (any case) is delay_image.
+  uint32_t open_delay_ms;
+  uint32_t close_delay_ms;
+  wchar_t delay_image[kDelayImageChars];  // null-terminated; empty for every program
   OpenEntry opens[kMaxOpens];
 };
 
 static_assert(sizeof(OpenEntry) == 24 && offsetof(OpenEntry, process_created) == 8,
               "the open table must look the same to 32-bit and 64-bit processes");
-static_assert(offsetof(StateRecord, opens) == 40, "the record must not depend on the bitness");
+static_assert(offsetof(StateRecord, opens) == 112, "the record must not depend on the bitness");
 
 inline constexpr uint32_t kRecordMagic = 0x584D5348u ^ static_cast<uint32_t>(sizeof(StateRecord));
 

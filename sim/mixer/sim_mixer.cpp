@@ -7,6 +7,8 @@
 //   SimMixer devices <n>                how many mixer devices there are (0..16)
 //   SimMixer controls both|volume-only|mute-only|no-speakers
 //   SimMixer spurious handle|control    notifications that programs must ignore
+//   SimMixer delay open|close <ms> [image]   later mixerOpen or mixerClose calls take that
+//                                       long: in every program, or only in that one
 //   SimMixer status                     key=value lines
 //   SimMixer reset                      defaults and zero counters
 //
@@ -41,13 +43,16 @@ int Usage() {
                 L"       SimMixer devices <n>\n"
                 L"       SimMixer controls both|volume-only|mute-only|no-speakers\n"
                 L"       SimMixer spurious handle|control\n"
+                L"       SimMixer delay open|close <ms> [image]\n"
                 L"       SimMixer status\n"
                 L"       SimMixer reset\n");
   return kBadUsage;
 }
 
 
-enum class Action { kVolume, kMute, kBounds, kDevices, kControls, kSpurious, kStatus, kReset };
+enum class Action {
+  kVolume, kMute, kBounds, kDevices, kControls, kSpurious, kDelay, kStatus, kReset
+};
 
 struct Command {
   Action action;
@@ -55,6 +60,8 @@ struct Command {
   uint32_t second = 0;
   simmixer::ControlsMode mode = simmixer::ControlsMode::kBoth;
   simmixer::Spurious spurious = simmixer::Spurious::kWrongHandle;
+  bool close = false;          // delay: of mixerClose rather than mixerOpen
+  const wchar_t* image = L"";  // delay: the one program it holds for; empty for all
 };
 
 // The whole command line is checked before the shared state is touched.
@@ -93,6 +100,15 @@ std::optional<Command> Parse(int argc, wchar_t** argv) {
     command.spurious = simmixer::Spurious::kUnknownControl;
     if (std::wcscmp(argv[2], L"control") == 0) return command;
     return std::nullopt;
+  }
+  if (is(L"delay") && (operands == 2 || operands == 3) &&
+      (a = simcom::ParseNumber(argv[3])) && *a <= simmixer::kMaxDelayMs) {
+    Command command{Action::kDelay, *a};
+    command.close = std::wcscmp(argv[2], L"close") == 0;
+    if (!command.close && std::wcscmp(argv[2], L"open") != 0) return std::nullopt;
+    if (operands == 3) command.image = argv[4];
+    if (std::wcslen(command.image) >= simmixer::kDelayImageChars) return std::nullopt;
+    return command;
   }
   if (is(L"status") && operands == 0) return Command{Action::kStatus};
   if (is(L"reset") && operands == 0) return Command{Action::kReset};
@@ -164,6 +180,17 @@ bool Run(simmixer::SharedState& state, const Command& command) {
                    posted);
       return true;
     }
+    case Action::kDelay:
+      if (!state.Locked([&](StateRecord& r) {
+            (command.close ? r.close_delay_ms : r.open_delay_ms) = command.first;
+            std::wmemset(r.delay_image, L'\0', simmixer::kDelayImageChars);
+            std::wcscpy(r.delay_image, command.image);
+          })) {
+        return false;
+      }
+      std::wprintf(L"%ls_delay=%u\nimage=%ls\n", command.close ? L"close" : L"open",
+                   command.first, command.image);
+      return true;
     case Action::kStatus:
       return PrintStatus(state);
     case Action::kReset:

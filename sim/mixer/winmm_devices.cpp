@@ -40,6 +40,7 @@ MMRESULT WINAPI mixerOpen(LPHMIXER phmx, UINT uMxId, DWORD_PTR dwCallback, DWORD
                           DWORD fdwOpen) {
   (void)dwInstance;  // only callback functions receive it, and those are not offered
   if (phmx != nullptr) *phmx = nullptr;
+  simmixer::DriverDelay(&StateRecord::open_delay_ms);
   return simmixer::WithRecord([&](StateRecord& record) -> MMRESULT {
     ++record.mixer_open_calls;
     if (phmx == nullptr) return MMSYSERR_INVALPARAM;
@@ -60,6 +61,7 @@ MMRESULT WINAPI mixerOpen(LPHMIXER phmx, UINT uMxId, DWORD_PTR dwCallback, DWORD
 }
 
 MMRESULT WINAPI mixerClose(HMIXER hmx) {
+  simmixer::DriverDelay(&StateRecord::close_delay_ms);
   return simmixer::WithRecord([&](StateRecord& record) -> MMRESULT {
     simmixer::OpenEntry* entry = simmixer::FindOwnOpen(record, simmixer::HandleValue(hmx));
     if (entry == nullptr) return MMSYSERR_INVALHANDLE;

@@ -121,7 +121,8 @@ def test_the_mixer_machine_end_to_end(clean_service, board, mixer_machine, plant
     # Another program's change reaches the board through the agent and the waiter.
     board.clear()
     simmixer("volume", 40000)
-    assert wait_until(lambda: set_frame(62) in sent(board), 10), sent(board)
+    assert wait_until(lambda: set_frame(62) in sent(board), 10), \
+        (sent(board), image_pids("Quenlit.exe"), simmixer("status"))
     simmixer("mute", "on")
     assert wait_until(lambda: set_frame(0) in sent(board), 10), sent(board)
     simmixer("mute", "off")
@@ -140,3 +141,22 @@ def test_the_mixer_machine_end_to_end(clean_service, board, mixer_machine, plant
     assert not image_pids("Program.exe"), "the planted program ran"
     print("stop times:", ", ".join(f"{t:.2f} s" for t in stop_times))
     assert max(stop_times) < 3, stop_times
+
+    # A stop while the agent is still opening its mixer, before it has its window, and a start
+    # at once while it is still closing it: the agent must neither outlive the service (as the
+    # one agent it would keep every later one out) nor still be there when the next starts.
+    simmixer("delay", "open", 1500, "Quenlit.exe")
+    simmixer("delay", "close", 1800, "Quenlit.exe")
+    start_service()
+    assert wait_until(lambda: image_pids("Quenlit.exe"), 15), "no agent"
+    stop_service()
+    assert not image_pids("Quenlit.exe"), "the service ended before its agent"
+    start_service()
+    simmixer("delay", "close", 0, "Quenlit.exe")
+    assert wait_until(lambda: int(simmixer("status")["open_handles"]) == 2, 15), "no agent's mixer"
+    board.clear()
+    simmixer("volume", 20000)
+    assert wait_until(lambda: set_frame(31) in sent(board), 10), \
+        (sent(board), image_pids("Quenlit.exe"))
+    stop_service()
+    assert wait_until(lambda: not image_pids("Quenlit.exe"), 10), "the agent outlived the service"

@@ -94,10 +94,15 @@ testbed_start() {
   # The simulated optical drive at \\.\CDROM0, empty. A 32-bit driver lies in syswow64 (the
   # 32-bit view of system32) and is started by the sc of its own bitness.
   case "$HALVARO_WINE" in
-    *wine64) drivers=$WINEPREFIX/drive_c/windows/system32/drivers ;;
-    *) drivers=$WINEPREFIX/drive_c/windows/syswow64/drivers ;;
+    *wine64) system=$WINEPREFIX/drive_c/windows/system32 ;;
+    *) system=$WINEPREFIX/drive_c/windows/syswow64 ;;
   esac
+  drivers=$system/drivers
   mkdir -p "$drivers"
+  # The simulated mixer lies where the system's winmm.dll does, as the programs load it from
+  # the system directory only; a program whose DllOverrides say winmm = native takes it,
+  # every other one keeps wine's own.
+  cp "$HALVARO_BIN/winmm.dll" "$system/winmm.dll"
   cp "$HALVARO_BIN/SimDrive.sys" "$drivers/"
   "$HALVARO_WINE" sc create SimDrive type= kernel start= demand \
     binPath= 'C:\windows\system32\drivers\SimDrive.sys' >/dev/null

@@ -4,6 +4,7 @@
 
 #include "common/object_names.h"
 #include "common/unique_resource.h"
+#include "volume/system_winmm.h"
 
 namespace halvaro {
 
@@ -22,9 +23,9 @@ bool QueryControl(HMIXER mixer, DWORD line, DWORD type, MIXERCONTROLW* control) 
   controls.cbmxctrl = sizeof(*control);
   controls.pamxctrl = control;
   control->cbStruct = sizeof(*control);
-  return mixerGetLineControlsW(reinterpret_cast<HMIXEROBJ>(mixer), &controls,
-                               MIXER_OBJECTF_HMIXER | MIXER_GETLINECONTROLSF_ONEBYTYPE) ==
-         MMSYSERR_NOERROR;
+  return SystemWinmm()->GetLineControls(reinterpret_cast<HMIXEROBJ>(mixer), &controls,
+                                        MIXER_OBJECTF_HMIXER |
+                                            MIXER_GETLINECONTROLSF_ONEBYTYPE) == MMSYSERR_NOERROR;
 }
 
 }  // namespace
@@ -121,7 +122,9 @@ void MixerVolume::OnControlChange(WPARAM mixer, LPARAM control) {
 bool MixerVolume::Open() {
   std::lock_guard<Lock> guard(lock_);
   CloseLocked();
-  device_count_ = mixerGetNumDevs();
+  // Every other call below is made only with a mixer open, so with the table in hand.
+  const WinmmFunctions* const winmm = SystemWinmm();
+  device_count_ = winmm ? winmm->GetNumDevs() : 0;
   caps_ = MIXERCAPSW{};
   volume_minimum_ = 0;
   volume_maximum_ = 0;
@@ -129,12 +132,12 @@ bool MixerVolume::Open() {
   if (device_count_ == 0) return false;
 
   HMIXER mixer = nullptr;
-  if (mixerOpen(&mixer, 0, reinterpret_cast<DWORD_PTR>(window_.load()), 0, CALLBACK_WINDOW) !=
+  if (winmm->Open(&mixer, 0, reinterpret_cast<DWORD_PTR>(window_.load()), 0, CALLBACK_WINDOW) !=
       MMSYSERR_NOERROR) {
     return false;
   }
   mixer_ = mixer;
-  if (mixerGetDevCapsW(reinterpret_cast<UINT_PTR>(mixer_), &caps_, sizeof(caps_)) !=
+  if (winmm->GetDevCaps(reinterpret_cast<UINT_PTR>(mixer_), &caps_, sizeof(caps_)) !=
       MMSYSERR_NOERROR) {
     CloseLocked();
     return false;
@@ -142,8 +145,8 @@ bool MixerVolume::Open() {
   MIXERLINEW line = {};
   line.cbStruct = sizeof(line);
   line.dwComponentType = MIXERLINE_COMPONENTTYPE_DST_SPEAKERS;
-  if (mixerGetLineInfoW(reinterpret_cast<HMIXEROBJ>(mixer_), &line,
-                        MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_COMPONENTTYPE) !=
+  if (winmm->GetLineInfo(reinterpret_cast<HMIXEROBJ>(mixer_), &line,
+                         MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_COMPONENTTYPE) !=
       MMSYSERR_NOERROR) {
     CloseLocked();
     return false;
@@ -172,7 +175,7 @@ void MixerVolume::Close() {
 
 void MixerVolume::CloseLocked() {
   if (!mixer_) return;
-  mixerClose(mixer_);
+  SystemWinmm()->Close(mixer_);
   mixer_ = nullptr;
 }
 
@@ -186,8 +189,8 @@ bool MixerVolume::ReadControl(DWORD MixerVolume::*control, uint32_t* value) {
   details.cChannels = 1;  // the control is treated as uniform
   details.cbDetails = sizeof(detail);
   details.paDetails = &detail;
-  if (mixerGetControlDetailsW(reinterpret_cast<HMIXEROBJ>(mixer_), &details,
-                              MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE) !=
+  if (SystemWinmm()->GetControlDetails(reinterpret_cast<HMIXEROBJ>(mixer_), &details,
+                                       MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE) !=
       MMSYSERR_NOERROR) {
     return false;
   }
@@ -205,9 +208,9 @@ bool MixerVolume::WriteControl(DWORD MixerVolume::*control, uint32_t value) {
   details.cChannels = 1;
   details.cbDetails = sizeof(detail);
   details.paDetails = &detail;
-  return mixerSetControlDetails(reinterpret_cast<HMIXEROBJ>(mixer_), &details,
-                                MIXER_OBJECTF_HMIXER | MIXER_SETCONTROLDETAILSF_VALUE) ==
-         MMSYSERR_NOERROR;
+  return SystemWinmm()->SetControlDetails(reinterpret_cast<HMIXEROBJ>(mixer_), &details,
+                                          MIXER_OBJECTF_HMIXER |
+                                              MIXER_SETCONTROLDETAILSF_VALUE) == MMSYSERR_NOERROR;
 }
 
 bool MixerVolume::GetVolume(uint32_t* value) {

@@ -97,11 +97,13 @@ def test_companions_are_started_and_ended_by_name(clean_service, planted):
 @pytest.fixture
 def spaced_install(planted):
     """The service and its programs in "C:\\Program Files\\Orva", with a program planted at
-    "C:\\Program.exe" that must never run."""
+    "C:\\Program.exe" that must never run, and a DLL named winmm.dll without a single mixer
+    function planted beside them, which must never be loaded (the mixer is the system's)."""
     directory = os.path.join(DRIVE_C, "Program Files", "Orva")
     os.makedirs(directory, exist_ok=True)
-    for name in ("Halvaro.exe", "Quenlit.exe", "Merrowin.exe", "winmm.dll"):
+    for name in ("Halvaro.exe", "Quenlit.exe", "Merrowin.exe"):
         shutil.copy(program(name), directory)
+    shutil.copy(program("SimAudio.dll"), os.path.join(directory, "winmm.dll"))
     decoy = os.path.join(DRIVE_C, "Program.exe")
     shutil.copy(program("SimCompanion.exe"), decoy)
     yield os.path.join(directory, "Halvaro.exe")

@@ -67,6 +67,9 @@ ServiceStatus QueryService() {
   status.installed = true;
   status.state = process.dwCurrentState;
   status.process_id = process.dwProcessId;
+  if (process.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR) {
+    status.problem = process.dwServiceSpecificExitCode;
+  }
   return status;
 }
 

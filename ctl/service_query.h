@@ -17,6 +17,7 @@ struct ServiceStatus {
   bool installed = false;
   DWORD state = 0;          // SERVICE_STOPPED ... SERVICE_PAUSED, when installed
   uint32_t process_id = 0;  // while it runs
+  DWORD problem = 0;        // what it reports while it runs (common/service_problem.h)
   const char* failed_call = "";
   DWORD error = ERROR_SUCCESS;
 

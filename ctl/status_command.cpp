@@ -1,6 +1,7 @@
 // HalvaroCtl status: the service as the manager sees it, its registry values, and whether
 // its two pipes answer. Asks nothing that changes the service: the subscription pipe gets
 // command 3 (read the last code), the AV-command pipe operation 0 (the query).
+#include "common/service_problem.h"
 #include "ctl/commands.h"
 #include "ctl/exit_codes.h"
 #include "ctl/service_pipes.h"
@@ -48,6 +49,10 @@ void PrintJson(const StatusReport& r, int exit_code, const std::string& problem)
   JsonObject service;
   service.Text("state", StateName(r.service));
   if (r.service.process_id != 0) service.Number("process_id", r.service.process_id);
+  if (r.service.problem != 0) {
+    service.Number("problem_code", r.service.problem)
+        .Text("problem", DescribeServiceProblem(r.service.problem));
+  }
 
   JsonObject settings;
   for (const SettingValue& s : r.key.settings) {
@@ -92,6 +97,10 @@ void PrintText(const StatusReport& r) {
     service += " (process id " + std::to_string(r.service.process_id) + ")";
   }
   PrintLine(service);
+  if (r.service.problem != 0) {
+    PrintLine("service problem " + std::to_string(r.service.problem) + ": " +
+              DescribeServiceProblem(r.service.problem));
+  }
   for (const SettingValue& s : r.key.settings) PrintLine(SettingText(s));
   for (const StatusValue& v : r.key.status) {
     PrintLine("status value " + Narrow(v.name) + ": " +

@@ -14,6 +14,14 @@ void Send(StatusRecord& r) {
 
 DWORD TakeCheckpoint(StatusRecord& r) { return r.checkpoint++; }
 
+// Caller holds r.lock. A problem shows only while the service runs: a stop is a stop.
+void SetExitCodes(StatusRecord& r) {
+  const DWORD state = r.status.dwCurrentState;
+  const bool shown = r.problem != 0 && (state == SERVICE_RUNNING || state == SERVICE_PAUSED);
+  r.status.dwWin32ExitCode = shown ? ERROR_SERVICE_SPECIFIC_ERROR : 0;
+  r.status.dwServiceSpecificExitCode = shown ? r.problem : 0;
+}
+
 }  // namespace
 
 void InitServiceStatus() {
@@ -29,7 +37,7 @@ void ReportServiceStatus(DWORD state) {
   StatusRecord& s = Service().status;
   std::lock_guard<Lock> lock(s.lock);
   s.status.dwCurrentState = state;
-  s.status.dwWin32ExitCode = 0;
+  SetExitCodes(s);
   s.status.dwWaitHint = 0;
   if (state == SERVICE_START_PENDING) {
     s.status.dwControlsAccepted = 0;
@@ -51,6 +59,16 @@ void ReportServiceStatusWithCheckpoint(DWORD state, bool take_checkpoint) {
   s.status.dwServiceSpecificExitCode = 0;
   s.status.dwWaitHint = 0;
   s.status.dwCheckPoint = take_checkpoint ? TakeCheckpoint(s) : 0;
+  Send(s);
+}
+
+void ReportServiceProblem(DWORD problem) {
+  StatusRecord& s = Service().status;
+  std::lock_guard<Lock> lock(s.lock);
+  s.problem = problem;
+  const DWORD state = s.status.dwCurrentState;
+  if (state != SERVICE_RUNNING && state != SERVICE_PAUSED) return;
+  SetExitCodes(s);
   Send(s);
 }
 

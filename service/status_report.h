@@ -20,6 +20,7 @@ struct StatusRecord {
   Lock lock;
   SERVICE_STATUS status{};                // guarded by lock
   uint32_t checkpoint = 1;                // guarded by lock; never reset
+  DWORD problem = 0;                      // guarded by lock; common/service_problem.h
   SERVICE_STATUS_HANDLE handle = nullptr;  // set once before the first report
   StatusSink sink = &::SetServiceStatus;  // where reports go; set before the first one
 };
@@ -29,6 +30,10 @@ constexpr DWORD kControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOW
 
 // Fills the record for `state` (pending states take the next checkpoint) and reports it.
 void ReportServiceStatus(DWORD state);
+
+// Records `problem` (common/service_problem.h), which every report of the running or
+// paused state carries from now on, and reports it at once when the service is in one.
+void ReportServiceProblem(DWORD problem);
 
 // The record's current state.
 DWORD CurrentServiceState();

@@ -3,8 +3,10 @@
 #include "avboard/av_commands.h"
 #include "common/object_names.h"
 #include "common/system_access.h"
+#include "common/service_problem.h"
 #include "service/hidden_window.h"
 #include "service/service_state.h"
+#include "service/status_report.h"
 
 namespace halvaro {
 
@@ -86,14 +88,19 @@ void StartVolumeMirror() {
     case kEndpointBackend:
       v.monitor->SetChangeCallback(OnVolumeChanged, 0);
       break;
-    case kMixerBackend:
-      // Only the system may set it. One that another account made first is used as before:
-      // the agent sets whichever exists.
-      v.mixer_notify_event.reset(
-          CreateEventW(SystemOnlyAttributes().get(), FALSE, FALSE, kMixerNotifyEventName));
+    case kMixerBackend: {
+      // Only the system may set it. One that another account made first is used as before
+      // (the agent sets whichever exists), and the service's status says so.
+      SystemOnlyAttributes security;
+      v.mixer_notify_event.reset(CreateEventW(security.get(), FALSE, FALSE, kMixerNotifyEventName));
+      const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+      if (existed && v.mixer_notify_event && !OwnedBySystemOrSelf(v.mixer_notify_event.get())) {
+        ReportServiceProblem(kForeignMixerEventProblem);
+      }
       // Without the event every wait would fail at once: no waiter then.
       if (v.mixer_notify_event) v.mixer_event_waiter.Start(MixerEventWaiter);
       break;
+    }
     default:
       break;
   }

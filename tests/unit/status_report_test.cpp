@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "common/service_problem.h"
 #include "service/service_control.h"
 #include "service/service_state.h"
 #include "service/status_report.h"
@@ -23,6 +24,7 @@ class StatusReportTest : public ::testing::Test {
     StatusRecord& s = Service().status;
     s.sink = &RecordStatus;
     s.checkpoint = 1;
+    s.problem = kNoServiceProblem;
     InitServiceStatus();
     ReportServiceStatus(SERVICE_RUNNING);  // what ServiceMain reports once registered
   }
@@ -57,6 +59,24 @@ TEST_F(StatusReportTest, LifecycleSequenceCarriesCheckpointsOnlyInPendingStates)
   ExpectReport(g_reports[6], SERVICE_STOP_PENDING, 5, 3);
   ExpectReport(g_reports[7], SERVICE_STOPPED, 5, 0);
   ExpectReport(g_reports[8], SERVICE_PAUSED, 5, 4);
+}
+
+// A problem is told at once and with every later report while the service runs or is
+// paused, never with a pending or stopped state.
+TEST_F(StatusReportTest, ProblemIsReportedWhileRunningOnly) {
+  ReportServiceProblem(kForeignMixerEventProblem);
+  ServiceControlHandler(SERVICE_CONTROL_PAUSE);
+  ReportServiceStatus(SERVICE_STOP_PENDING);
+  ReportServiceStatus(SERVICE_STOPPED);
+  ReportServiceProblem(kForeignMixerEventProblem);  // stopped: nothing is sent
+  ASSERT_EQ(g_reports.size(), 5u);
+  for (size_t i : {1u, 2u}) {
+    EXPECT_EQ(g_reports[i].dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR)) << i;
+    EXPECT_EQ(g_reports[i].dwServiceSpecificExitCode, kForeignMixerEventProblem) << i;
+  }
+  EXPECT_EQ(g_reports[1].dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+  ExpectReport(g_reports[3], SERVICE_STOP_PENDING, 5, 2);
+  ExpectReport(g_reports[4], SERVICE_STOPPED, 5, 0);
 }
 
 TEST_F(StatusReportTest, ShutdownReportsStoppedOnly) {

@@ -2,6 +2,7 @@
 
 #include <aclapi.h>
 
+#include "common/token_sid.h"
 #include "common/unique_resource.h"
 
 namespace halvaro {
@@ -15,27 +16,16 @@ bool IsSystemSid(PSID sid) {
 // Whether `sid` is this process's account: its token's user, or the owner that the token
 // gives the objects it creates.
 bool IsOwnAccount(PSID sid) {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-  UniqueHandle owned_token(token);
-  union {
-    TOKEN_USER user;
-    TOKEN_OWNER owner;
-    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  } info;
-  DWORD size = 0;
-  if (GetTokenInformation(owned_token.get(), TokenUser, &info, sizeof(info), &size) &&
-      EqualSid(info.user.User.Sid, sid)) {
-    return true;
-  }
-  return GetTokenInformation(owned_token.get(), TokenOwner, &info, sizeof(info), &size) &&
-         EqualSid(info.owner.Owner, sid);
+  const UniqueHandle token = QueryToken(GetCurrentProcess());
+  const TokenSid user(token.get(), TokenUser);
+  if (user.get() && EqualSid(user.get(), sid)) return true;
+  const TokenSid owner(token.get(), TokenOwner);
+  return owner.get() && EqualSid(owner.get(), sid);
 }
 
 }  // namespace
 
 SystemOnlyAttributes::SystemOnlyAttributes() {
-  if (!InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION)) return;
   SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
   UniqueSid system;
   UniqueSid administrators;
@@ -45,16 +35,11 @@ SystemOnlyAttributes::SystemOnlyAttributes() {
                                 0, 0, 0, 0, 0, administrators.put())) {
     return;
   }
-  auto* acl = reinterpret_cast<PACL>(acl_);
-  if (!InitializeAcl(acl, sizeof(acl_), ACL_REVISION)) return;
+  const PACL acl = StartAcl();
+  if (!acl) return;
   if (!AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, system.get())) return;
   if (!AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, administrators.get())) return;
-  if (!SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE)) return;
-  if (!IsValidSecurityDescriptor(&descriptor_)) return;
-  attributes_.nLength = sizeof(attributes_);
-  attributes_.lpSecurityDescriptor = &descriptor_;
-  attributes_.bInheritHandle = FALSE;
-  valid_ = true;
+  FinishAcl();
 }
 
 bool OwnedBySystemOrSelf(HANDLE object) {

@@ -5,29 +5,20 @@
 // The agent and the service run as LocalSystem; a named object that another account made
 // first under the same name is somebody else's, and is not trusted as ours.
 //
-// Threading: build and use SystemOnlyAttributes on one thread; the object must outlive every
-// Create* call that is handed get(). OwnedBySystemOrSelf is reentrant.
+// Threading: SystemOnlyAttributes as DaclAttributes (common/dacl_attributes.h); when its
+// get() is null, the default security of LocalSystem also keeps others out.
+// OwnedBySystemOrSelf is reentrant.
 #pragma once
 
 #include <windows.h>
 
+#include "common/dacl_attributes.h"
+
 namespace halvaro {
 
-class SystemOnlyAttributes {
+class SystemOnlyAttributes : public DaclAttributes {
  public:
   SystemOnlyAttributes();
-  SystemOnlyAttributes(const SystemOnlyAttributes&) = delete;
-  SystemOnlyAttributes& operator=(const SystemOnlyAttributes&) = delete;
-
-  // The attributes, or null when building them failed (the object then gets the default
-  // security of the caller's account, which for LocalSystem also keeps others out).
-  SECURITY_ATTRIBUTES* get() { return valid_ ? &attributes_ : nullptr; }
-
- private:
-  bool valid_ = false;
-  SECURITY_DESCRIPTOR descriptor_{};
-  alignas(DWORD) BYTE acl_[256]{};
-  SECURITY_ATTRIBUTES attributes_{};
 };
 
 // Whether the owner of the object behind `object` is LocalSystem, the Administrators group

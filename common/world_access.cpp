@@ -5,16 +5,14 @@
 namespace halvaro {
 
 WorldAccessAttributes::WorldAccessAttributes(DWORD access_mask, Network network) {
-  if (!InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION)) return;
-
   SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
   UniqueSid everyone;  // freed once the ACE holds its copy
   if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
                                 everyone.put())) {
     return;
   }
-  auto* acl = reinterpret_cast<PACL>(acl_);
-  if (!InitializeAcl(acl, sizeof(acl_), ACL_REVISION)) return;
+  const PACL acl = StartAcl();
+  if (!acl) return;
   if (network == Network::kDenied) {
     // Deny entries come first. The NETWORK group is in every token of a remote logon, on
     // every system version, so this holds where the pipe flag rejecting remote clients
@@ -31,13 +29,7 @@ WorldAccessAttributes::WorldAccessAttributes(DWORD access_mask, Network network)
     }
   }
   if (!AddAccessAllowedAce(acl, ACL_REVISION, access_mask, everyone.get())) return;
-  if (!SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE)) return;
-  if (!IsValidSecurityDescriptor(&descriptor_)) return;
-
-  attributes_.nLength = sizeof(attributes_);
-  attributes_.lpSecurityDescriptor = &descriptor_;
-  attributes_.bInheritHandle = FALSE;
-  valid_ = true;
+  FinishAcl();
 }
 
 }  // namespace halvaro

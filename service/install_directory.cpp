@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "common/token_sid.h"
 #include "common/unique_resource.h"
 
 namespace halvaro {
@@ -60,20 +61,9 @@ bool DirectoryLetsOthersWrite(const wchar_t* directory) {
                             nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
     return true;
   }
-  HANDLE token = nullptr;
-  union {
-    TOKEN_USER user;
-    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  } info;
-  PSID installer = nullptr;
-  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-    UniqueHandle owned_token(token);
-    DWORD size = 0;
-    if (GetTokenInformation(owned_token.get(), TokenUser, &info, sizeof(info), &size)) {
-      installer = info.user.User.Sid;
-    }
-  }
-  const bool others = DaclLetsOthersWrite(dacl, installer);
+  const UniqueHandle token = QueryToken(GetCurrentProcess());
+  const TokenSid installer(token.get(), TokenUser);
+  const bool others = DaclLetsOthersWrite(dacl, installer.get());
   LocalFree(descriptor);
   return others;
 }

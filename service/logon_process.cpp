@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include "common/object_names.h"
+#include "common/token_sid.h"
 #include "common/unique_resource.h"
 #include "service/process_snapshot.h"
 
@@ -12,18 +13,9 @@ namespace {
 
 bool RunsAsLocalSystem(DWORD process_id) {
   UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, process_id));
-  HANDLE token = nullptr;
-  if (!process || !OpenProcessToken(process.get(), TOKEN_QUERY, &token)) return false;
-  UniqueHandle owned_token(token);
-  union {
-    TOKEN_USER user;
-    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  } info;
-  DWORD size = 0;
-  if (!GetTokenInformation(owned_token.get(), TokenUser, &info, sizeof(info), &size)) {
-    return false;
-  }
-  return IsWellKnownSid(info.user.User.Sid, WinLocalSystemSid) != FALSE;
+  const UniqueHandle token = QueryToken(process.get());
+  const TokenSid user(token.get(), TokenUser);
+  return user.get() && IsWellKnownSid(user.get(), WinLocalSystemSid);
 }
 
 }  // namespace

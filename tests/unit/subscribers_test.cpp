@@ -79,7 +79,7 @@ TEST_F(SubscribersTest, UnsubscribeKeepsOrderAndSignalsNothing) {
   UniqueHandle removal_22 = OpenClientEvent(kRemovalEventNameFormat, 22);
   EXPECT_EQ(Unsubscribe(22), kSubscriptionResultDone);
   EXPECT_FALSE(Signalled(removal_22));
-  EXPECT_EQ(Unsubscribe(22), kSubscriptionResultEvicted);  // not in the list
+  EXPECT_EQ(Unsubscribe(22), kSubscriptionResultNotSubscribed);
   ASSERT_EQ(Count(), 2u);
   EXPECT_EQ(PidAt(0), 21u);
   EXPECT_EQ(PidAt(1), 23u);

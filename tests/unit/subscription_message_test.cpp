@@ -282,12 +282,13 @@ TEST(SubscriptionMessageTest, ClientAndServerRoundTrip) {
     uint32_t payload_length;
     uint32_t result;
     uint32_t last_code;
+    uint8_t reply_code;  // what the client must see at offset 0
   };
   const Case cases[] = {
-      {1, 0x1234, 4, 0x90000001, 0},        {1, 7, 2, 0xFFFFFFFF, 0},
-      {2, 0xFFFFFFFF, 4, 0x90000000, 0},    {3, 0, 0, 0xDEAD, 0x80000001},
-      {3, 99, 4, 0, 0},                     {0, 5, 4, 0x90000002, 0},
-      {42, 5, 0, 1, 2},
+      {1, 0x1234, 4, 0x90000001, 0, 0x81},        {1, 7, 2, 0xFFFFFFFF, 0, 0x81},
+      {2, 0xFFFFFFFF, 4, 0x90000000, 0, 0x82},    {3, 0, 0, 0xDEAD, 0x80000001, 0x83},
+      {3, 99, 4, 0, 0, 0x83},                     {0, 5, 4, 0x90000002, 0, 0xFF},
+      {42, 5, 0, 1, 2, 0xFF},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.command));
@@ -303,7 +304,7 @@ TEST(SubscriptionMessageTest, ClientAndServerRoundTrip) {
     const size_t length = BuildSubscriptionReply(buffer.bytes, sent.length, c.result, c.last_code);
     const auto reply = DecodeSubscriptionReply(buffer.bytes, length);
     ASSERT_TRUE(reply.has_value());
-    EXPECT_EQ(reply->reply_code, SubscriptionReplyCode(c.command));
+    EXPECT_EQ(reply->reply_code, c.reply_code);
     EXPECT_EQ(reply->payload_length, c.payload_length);
     if (c.command == 3) {
       EXPECT_EQ(length, 20u);

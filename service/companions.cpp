@@ -109,15 +109,13 @@ void StartAgent() {
 
 void StopCompanions() {
   Companions& companions = Service().companions;
-  HWND agent = FindAgentWindow();
-  if (!agent) {
-    UniqueHandle started;
-    {
-      std::lock_guard<Lock> guard(companions.agent_lock);
-      started = std::move(companions.agent_process);
-    }
-    if (started) agent = AwaitAgentWindow(started.get());
+  UniqueHandle started;  // released by every stop
+  {
+    std::lock_guard<Lock> guard(companions.agent_lock);
+    started = std::move(companions.agent_process);
   }
+  HWND agent = FindAgentWindow();
+  if (!agent && started) agent = AwaitAgentWindow(started.get());
   companions.agent_window = agent;
   if (agent) {
     // The agent ends by itself. Until it has, it keeps its mutex: an agent that a quick

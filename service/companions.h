@@ -19,8 +19,8 @@ namespace halvaro {
 struct Companions {
   std::atomic<HWND> agent_window{nullptr};  // what the last stop found
   Lock agent_lock;
-  // The agent this service started, until a stop has asked it to quit. Guarded by
-  // agent_lock; taken by no other lock.
+  // The agent this service started, until the next stop takes it. Guarded by agent_lock;
+  // taken by no other lock.
   UniqueHandle agent_process;
 };
 

@@ -55,8 +55,7 @@ void ReportServiceStatusWithCheckpoint(DWORD state, bool take_checkpoint) {
   std::lock_guard<Lock> lock(s.lock);
   s.status.dwCurrentState = state;
   s.status.dwControlsAccepted = kControlsAccepted;
-  s.status.dwWin32ExitCode = 0;
-  s.status.dwServiceSpecificExitCode = 0;
+  SetExitCodes(s);  // only stop states come here: both codes 0
   s.status.dwWaitHint = 0;
   s.status.dwCheckPoint = take_checkpoint ? TakeCheckpoint(s) : 0;
   Send(s);

@@ -2,8 +2,8 @@
 
 #include "avboard/av_commands.h"
 #include "common/object_names.h"
-#include "common/system_access.h"
 #include "common/service_problem.h"
+#include "common/system_access.h"
 #include "service/hidden_window.h"
 #include "service/service_state.h"
 #include "service/status_report.h"

@@ -57,6 +57,10 @@ testbed_end() {
   return 0
 }
 
+# The debug channels of the prefix's services (see testbed_start): the process id on each
+# line, and ntdll's warnings, where wine's execution-state call reports each request.
+SERVICE_CHANNELS=+pid,warn+ntdll
+
 testbed_start() {
   export WINEPREFIX=$BUILD_DIR/wineprefix
   export WINEDEBUG=-all
@@ -78,11 +82,19 @@ testbed_start() {
   for port in 1 2 3 4 5 6 7 8 9 10; do
     "$HALVARO_WINE" reg add 'HKLM\Software\Wine\Ports' /v "COM$port" /d "" /f >/dev/null
   done
+  # What the platform reports of the service's calls (the execution state it asks for, and
+  # later its event log entries) goes to wine's debug channels of the service process. A
+  # service inherits the environment and the stderr of the prefix's services.exe, which the
+  # next wine program starts: the registry gives it the channels, and its stderr is the log.
+  "$HALVARO_WINE" reg add 'HKLM\System\CurrentControlSet\Control\Session Manager\Environment' \
+    /v WINEDEBUG /d "$SERVICE_CHANNELS" /f >/dev/null
   wineserver -k; wineserver -w
   rm -f "$WINEPREFIX"/dosdevices/com[0-9]*
   wineserver -p >/dev/null 2>&1
+  export HALVARO_SERVICES_LOG=$BUILD_DIR/services.log
+  : >"$HALVARO_SERVICES_LOG"
   # The simulated firmware stands in for the WMI locator class of this prefix.
-  "$HALVARO_WINE" regsvr32 /s "$HALVARO_BIN/SimWmi.dll"
+  "$HALVARO_WINE" regsvr32 /s "$HALVARO_BIN/SimWmi.dll" 2>>"$HALVARO_SERVICES_LOG"
   # The simulated audio endpoint stands in for the platform's device enumerator: the machine
   # has one playback device, "Speakers", at half volume. (The simulated mixer is chosen per
   # program, by the tests that need it.)

@@ -20,6 +20,8 @@
 //                                     given seconds it unsubscribes, prints
 //                                     "unsubscribed result=0x%08X" and ends. Without seconds
 //                                     it runs until it is ended.
+//   SimClient.exe mutexes             prints subscription_mutex=<0|1> av_mutex=<0|1>
+//   SimClient.exe dacl <sub|av>       prints the DACL of a pipe instance, an ace line each
 //
 // Process ids are decimal, or hexadecimal with 0x. Every line of stdout is flushed as it is
 // written. Exit codes: 0 done, 1 pipe or I/O failure (a message on stderr), 2 usage.
@@ -35,6 +37,7 @@
 #include "common/av_command_message.h"
 #include "common/bounded_format.h"
 #include "common/unique_resource.h"
+#include "sim/client_inspect.h"
 #include "sim/common/parse_number.h"
 #include "common/subscription_message.h"
 
@@ -71,7 +74,8 @@ int Usage() {
       "usage: SimClient.exe subscribe <pid> | unsubscribe <pid> | last |\n"
       "                     raw [hex bytes...] | watch [seconds] |\n"
       "                     av query [data length] | av hotkey <level> | av set <level> |\n"
-      "                     av raw [hex bytes...] | av split <pause ms> | av late <pause ms>\n",
+      "                     av raw [hex bytes...] | av split <pause ms> | av late <pause ms> |\n"
+      "                     mutexes | dacl <sub|av>\n",
       stderr);
   return kExitUsage;
 }
@@ -395,6 +399,8 @@ int wmain(int argc, wchar_t** argv) {
   if (std::wcscmp(command, L"last") == 0 && argc == 2) return Last();
   if (std::wcscmp(command, L"raw") == 0) return Raw(argc - 2, argv + 2);
   if (std::wcscmp(command, L"av") == 0) return Av(argc - 2, argv + 2);
+  if (std::wcscmp(command, L"mutexes") == 0 && argc == 2) return PrintServiceMutexes();
+  if (std::wcscmp(command, L"dacl") == 0 && argc == 3) return PrintPipeDacl(argv[2]);
   if (std::wcscmp(command, L"watch") == 0 && argc <= 3) {
     return Watch(argc == 3 ? argv[2] : nullptr);
   }

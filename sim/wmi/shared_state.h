@@ -30,6 +30,7 @@ inline constexpr wchar_t kStateDirectory[] = L"HalvaroSim";
 inline constexpr wchar_t kStateFile[] = L"SimWmiState.bin";
 
 inline constexpr uint32_t kQueueCapacity = 32;
+inline constexpr uint32_t kConnectTickCount = 8;  // the last attempts whose times are kept
 // How long ConnectServer takes under the "slow" fault: a provider that is slow to come up.
 inline constexpr unsigned long kSlowConnectMs = 10000;
 
@@ -46,7 +47,10 @@ struct StateRecord {
   uint32_t fault_broken;
   uint32_t provider_restarts;  // bumped each time the fault is set
   uint32_t fault_slow;  // ConnectServer answers only after kSlowConnectMs
+  uint32_t next_failures_left;  // so many Next calls fail, the connection itself stays sound
+  uint32_t next_failures;       // Next calls failed that way
   uint32_t connect_attempts;
+  uint32_t connect_ticks[kConnectTickCount];  // GetTickCount of attempt n at n % count
   uint32_t connections;
   uint32_t query_attempts;
   uint32_t queries;

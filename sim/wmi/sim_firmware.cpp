@@ -3,7 +3,11 @@
 //   SimFirmware press <code>                       queue one hotkey event (decimal or 0x hex)
 //   SimFirmware fault connect|query|badprop|empty|broken|slow on|off  make that step of the
 //                                                  WMI path fail (slow: ConnectServer takes 10 s)
-//   SimFirmware status                             print counters and flags as key=value
+//   SimFirmware failnext <n>                       the next n Next calls fail (WBEM_E_FAILED)
+//                                                  on a connection that stays sound
+//   SimFirmware status                             print counters and flags as key=value;
+//                                                  connect_gaps= the milliseconds between
+//                                                  the last connection attempts, oldest first
 //   SimFirmware reset                              clear counters, queue and faults
 //
 // Exit code: 0 done, 1 the shared state could not be opened or the queue is full, 2 bad usage.
@@ -28,6 +32,7 @@ int Usage() {
   std::fwprintf(stderr,
                 L"usage: SimFirmware press <code>\n"
                 L"       SimFirmware fault connect|query|badprop|empty|broken|slow on|off\n"
+                L"       SimFirmware failnext <n>\n"
                 L"       SimFirmware status\n"
                 L"       SimFirmware reset\n");
   return kBadUsage;
@@ -49,6 +54,17 @@ void PrintStatus(const simwmi::StateRecord& r) {
                r.delivered, r.queue_count, r.calls_after_release, r.enumerators_alive,
                r.fault_connect, r.fault_query, r.fault_badprop, r.fault_broken,
                r.provider_restarts);
+  std::wprintf(L"next_failures=%u\nnext_failures_left=%u\nconnect_gaps=", r.next_failures,
+               r.next_failures_left);
+  const uint32_t kept =
+      r.connect_attempts < simwmi::kConnectTickCount ? r.connect_attempts
+                                                     : simwmi::kConnectTickCount;
+  for (uint32_t i = r.connect_attempts - kept + 1; kept != 0 && i < r.connect_attempts; ++i) {
+    const uint32_t gap = r.connect_ticks[i % simwmi::kConnectTickCount] -
+                         r.connect_ticks[(i - 1) % simwmi::kConnectTickCount];
+    std::wprintf(L"%ls%u", i == r.connect_attempts - kept + 1 ? L"" : L",", gap);
+  }
+  std::wprintf(L"\n");
 }
 
 }  // namespace
@@ -62,8 +78,11 @@ int wmain(int argc, wchar_t** argv) {
   std::optional<bool> on;
   uint32_t simwmi::StateRecord::*fault = nullptr;
   const wchar_t* fault_name = nullptr;
+  std::optional<uint32_t> failures;
   if (_wcsicmp(command, L"press") == 0) {
     if (argc != 3 || !(code = simcom::ParseNumber(argv[2]))) return Usage();
+  } else if (_wcsicmp(command, L"failnext") == 0) {
+    if (argc != 3 || !(failures = simcom::ParseNumber(argv[2]))) return Usage();
   } else if (_wcsicmp(command, L"fault") == 0) {
     if (argc != 4 || !(on = ParseSwitch(argv[3]))) return Usage();
     static constexpr struct {
@@ -106,6 +125,9 @@ int wmain(int argc, wchar_t** argv) {
     const uint32_t pending = state->Locked([](simwmi::StateRecord& r) { return r.queue_count; });
     std::wprintf(L"pressed=0x%X\npending=%u\nqpc=%lld\n", *code, pending,
                  static_cast<long long>(now.QuadPart));
+  } else if (failures) {
+    state->Locked([&](simwmi::StateRecord& r) { r.next_failures_left = *failures; });
+    std::wprintf(L"next_failures_left=%u\n", *failures);
   } else if (fault) {
     state->Locked([&](simwmi::StateRecord& r) {
       // A provider that goes down loses every enumerator it has handed out.

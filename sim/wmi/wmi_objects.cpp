@@ -175,12 +175,19 @@ class EventEnumerator final : public IEnumWbemClassObject {
     }
     objects[0] = nullptr;
     bool gone = false;
-    const bool empty = state_.Locked([this, &gone](StateRecord& r) {
+    bool failing = false;
+    const bool empty = state_.Locked([this, &gone, &failing](StateRecord& r) {
       ++r.next_calls;
       gone = r.fault_broken != 0 || r.provider_restarts != provider_restarts_;
+      if (!gone && r.next_failures_left != 0) {
+        --r.next_failures_left;
+        ++r.next_failures;
+        failing = true;
+      }
       return r.fault_empty != 0;
     });
     if (gone) return kProviderGone;
+    if (failing) return WBEM_E_FAILED;
     // A provider in trouble can answer at once with success and nothing returned.
     if (empty) return WBEM_S_FALSE;
 
@@ -425,6 +432,7 @@ class Locator final : public IWbemLocator {
     bool gone = false;
     bool slow = false;
     const bool refused = state_.Locked([&gone, &slow](StateRecord& r) {
+      r.connect_ticks[r.connect_attempts % kConnectTickCount] = GetTickCount();
       ++r.connect_attempts;
       gone = r.fault_broken != 0;
       slow = r.fault_slow != 0;

@@ -2,7 +2,10 @@
 //
 //   PipeAbuse.exe fuzz <sub|av> <count> <seed>   sends <count> malformed or random requests,
 //       each on a connection of its own, and checks every reply that comes; prints
-//       "sent=<n> replies=<n> bad_replies=<n>", then "answered=<0|1>" for one valid request.
+//       "sent=<n> refused=<n> expected=<n> replies=<n> missing=<n> bad_replies=<n>", then
+//       "answered=<0|1>" for one valid request. A request the service answers at once
+//       (expected) must get a whole, well-formed reply; one it waits on (an AV data block
+//       that never comes whole) may get one, which must be well-formed too.
 //   PipeAbuse.exe idle <sub|av> <count> <hold s> opens <count> connections that never write
 //       and prints "held=<n>"; then asks a valid request on a further connection and prints
 //       "answered=<0|1> ms=<n>"; holds them all for <hold s>, closes them, prints "released".
@@ -110,9 +113,8 @@ std::vector<uint8_t> ReadReply(HANDLE handle, DWORD wait_ms) {
   return reply;
 }
 
-// Whether a reply is one the protocol allows (an empty one is: the connection was dropped).
+// Whether a reply is a whole one that the protocol allows.
 bool WellFormed(const Pipe& pipe, const std::vector<uint8_t>& reply) {
-  if (reply.empty()) return true;
   if (pipe.av) {
     const std::optional<AvReplyHeader> header = DecodeAvReplyHeader(reply.data(), reply.size());
     if (!header) return false;
@@ -127,6 +129,19 @@ bool WellFormed(const Pipe& pipe, const std::vector<uint8_t>& reply) {
                               ? kSubscriptionLastCodeReplySize
                               : kSubscriptionReplySize;
   return reply.size() == expected;
+}
+
+// Whether the service answers `request` (one message) at once. The subscription pipe
+// answers every request, short ones read as if padded with zeros. The AV-command pipe waits
+// only for an operation's data block that the message does not hold whole.
+bool AnsweredAtOnce(const Pipe& pipe, const std::vector<uint8_t>& request) {
+  if (request.empty()) return false;  // a zero-length message: either way is allowed
+  if (!pipe.av) return true;
+  uint8_t header[kAvHeaderSize] = {};
+  std::copy(request.begin(), request.begin() + std::min(request.size(), kAvHeaderSize), header);
+  if (header[kAvCommandOffset] != kAvOperationCommand) return true;
+  const uint16_t length = AvDataLength(header);
+  return !AvDataLengthValid(length) || request.size() >= kAvHeaderSize + length;
 }
 
 // A valid, harmless request: the last event code, or the AV query.
@@ -145,19 +160,42 @@ bool Ask(const Pipe& pipe) {
     return false;
   }
   const std::vector<uint8_t> reply = ReadReply(handle.get(), kReplyWaitMs);
-  return !reply.empty() && WellFormed(pipe, reply);
+  return WellFormed(pipe, reply);
 }
 
-// One hostile request. Returns false when a reply came that the protocol does not allow.
-bool Abuse(const Pipe& pipe, std::mt19937& random, bool* replied) {
-  *replied = false;
+struct FuzzCounts {
+  unsigned refused = 0;   // no connection within the patience
+  unsigned expected = 0;  // requests the service answers at once
+  unsigned replies = 0;
+  unsigned missing = 0;   // expected, and no reply came
+  unsigned bad = 0;       // a reply the protocol does not allow, or a partial one
+};
+
+// Reads the reply to `bytes`, written whole, and counts it.
+void Judge(const Pipe& pipe, HANDLE handle, const std::vector<uint8_t>& bytes,
+           FuzzCounts* counts) {
+  const bool expected = AnsweredAtOnce(pipe, bytes);
+  // An answer at once comes within milliseconds; one that the service still waits for
+  // would take the request's whole time limit, so it is looked for only briefly.
+  const std::vector<uint8_t> reply = ReadReply(handle, expected ? kReplyWaitMs : 50);
+  if (expected) ++counts->expected;
+  if (!reply.empty()) ++counts->replies;
+  if (expected && reply.empty()) ++counts->missing;
+  if (!reply.empty() && !WellFormed(pipe, reply)) ++counts->bad;
+}
+
+// One hostile request on a connection of its own.
+void Abuse(const Pipe& pipe, std::mt19937& random, FuzzCounts* counts) {
   UniqueHandle handle = Connect(pipe);
-  if (!handle) return true;  // turned away is no fault
+  if (!handle) {
+    ++counts->refused;
+    return;
+  }
   std::vector<uint8_t> bytes;
   const int kind = static_cast<int>(random() % 8);
   switch (kind) {
     case 0:  // connect and close
-      return true;
+      return;
     case 1: {  // random bytes, any length up to 8 KiB
       bytes.resize(random() % (8 * 1024 + 1));
       for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
@@ -193,7 +231,7 @@ bool Abuse(const Pipe& pipe, std::mt19937& random, bool* replied) {
     case 5: {  // a valid request, written and never read
       bytes = ValidRequest(pipe);
       Transfer(handle.get(), true, bytes.data(), static_cast<DWORD>(bytes.size()), kWriteWaitMs);
-      return true;
+      return;
     }
     case 6: {  // every command byte, random payload lengths
       bytes = ValidRequest(pipe);
@@ -210,22 +248,21 @@ bool Abuse(const Pipe& pipe, std::mt19937& random, bool* replied) {
       break;
     }
   }
-  Transfer(handle.get(), true, bytes.data(), static_cast<DWORD>(bytes.size()), kWriteWaitMs);
-  const std::vector<uint8_t> reply = ReadReply(handle.get(), random() % 2 ? 50 : 0);
-  *replied = !reply.empty();
-  return WellFormed(pipe, reply);
+  // Requests of up to 8 KiB go in one message; a write the service does not take whole
+  // leaves nothing to judge.
+  if (Transfer(handle.get(), true, bytes.data(), static_cast<DWORD>(bytes.size()),
+               kWriteWaitMs) != bytes.size()) {
+    return;
+  }
+  Judge(pipe, handle.get(), bytes, counts);
 }
 
 int Fuzz(const Pipe& pipe, unsigned count, unsigned seed) {
   std::mt19937 random(seed);
-  unsigned replies = 0;
-  unsigned bad = 0;
-  for (unsigned i = 0; i < count; ++i) {
-    bool replied = false;
-    if (!Abuse(pipe, random, &replied)) ++bad;
-    if (replied) ++replies;
-  }
-  std::printf("sent=%u replies=%u bad_replies=%u\n", count, replies, bad);
+  FuzzCounts counts;
+  for (unsigned i = 0; i < count; ++i) Abuse(pipe, random, &counts);
+  std::printf("sent=%u refused=%u expected=%u replies=%u missing=%u bad_replies=%u\n", count,
+              counts.refused, counts.expected, counts.replies, counts.missing, counts.bad);
   std::printf("answered=%d\n", Ask(pipe) ? 1 : 0);
   return 0;
 }

@@ -4,6 +4,7 @@ The test bed (scripts/test.sh) exports WINEPREFIX, HALVARO_WINE (the loader) and
 HALVARO_BIN (the programs under test)."""
 import contextlib
 import os
+import re
 import subprocess
 import threading
 import time
@@ -36,13 +37,20 @@ def halvaro(*args, timeout=60):
 
 
 def reg_get(name):
-    """A REG_DWORD value of the service key, or None when it is absent."""
+    """A REG_DWORD value of the service key, or None when the value (or the key) is absent.
+    A query that fails for any other reason fails the test, so that "absent" is never a
+    failed query."""
     result = wine("reg", "query", SERVICE_KEY, "/v", name)
+    if result.returncode != 0:
+        said = result.stdout + result.stderr
+        if "Unable to find the specified registry" in said:
+            return None
+        raise AssertionError(f"reg query {name} failed ({result.returncode}): {said}")
     for line in result.stdout.splitlines():
         parts = line.split()
         if len(parts) >= 3 and parts[0] == name and parts[1] == "REG_DWORD":
             return int(parts[2], 16)
-    return None
+    raise AssertionError(f"reg query {name} gave no REG_DWORD: {result.stdout}")
 
 
 def reg_set(name, value):
@@ -160,8 +168,71 @@ def remove_service():
     assert wait_until(lambda: not service_pids(), 10), "service process still running"
 
 
+# Every value the service reads or writes in its key: a test starts with none of them.
+SERVICE_VALUES = ("ComPort", "BuadRate", "EMAMaxRegister", "ComCmdTimeFrame", "CurrentAVMode",
+                  "CurrentServiceMode", "AVBoardStatus")
+
+
+def service_value_names():
+    """The names of the values in the service key (one query for all of them)."""
+    result = wine("reg", "query", SERVICE_KEY)
+    if result.returncode != 0:
+        said = result.stdout + result.stderr
+        if "Unable to find the specified registry" in said:
+            return set()
+        raise AssertionError(f"reg query of the service key failed: {said}")
+    return {line.split()[0] for line in result.stdout.splitlines()
+            if line.startswith("    ") and len(line.split()) >= 2}
+
+
+def clear_service_values():
+    present = service_value_names()
+    for name in SERVICE_VALUES:
+        if name in present:
+            reg_delete(name)
+    stale = service_value_names() & set(SERVICE_VALUES)
+    assert not stale, f"values left in the service key: {stale}"
+
+
+def install_service():
+    """`Halvaro.exe install` (which starts the service), then stopped again."""
+    result = halvaro("install")
+    assert result.stdout == "Service installed successfully\n", result.stdout
+    stop_service()
+
+
+@pytest.fixture(scope="module")
+def service_entry():
+    """The service installed once for a module (the install's own behaviour is tested in
+    test_service_lifecycle), and removed when the module ends."""
+    remove_service()
+    install_service()
+    yield
+    remove_service()
+
+
+def stop_if_running():
+    if service_state() not in (None, "STOPPED") or service_pids():
+        stop_service()
+
+
 @pytest.fixture
-def clean_service():
+def clean_service(service_entry):
+    """The service installed and stopped, with none of its values in its key, before and
+    after the test. A test that removed the service gets it installed again."""
+    if service_state() is None:
+        install_service()
+    stop_if_running()
+    clear_service_values()
+    yield
+    if service_state() is None:
+        install_service()
+    stop_if_running()
+    clear_service_values()
+
+
+@pytest.fixture
+def no_service():
     """No service installed before and after the test."""
     remove_service()
     yield
@@ -170,10 +241,31 @@ def clean_service():
 
 @pytest.fixture
 def running_service(clean_service):
-    result = halvaro("install")
-    assert "Service installed successfully" in result.stdout, result.stdout
-    assert wait_until(service_pids, 10)
+    start_service()
     yield
+
+
+# --- What the platform reports of the service's calls ---
+
+SERVICES_LOG = os.environ.get("HALVARO_SERVICES_LOG", "")
+EXECUTION_STATE = re.compile(r"NtSetThreadExecutionState \((0x[0-9a-f]+),")
+
+
+class ServicesLog:
+    """The debug output of the prefix's services (the test bed's log) from now on: wine's
+    execution-state call reports there each request the service makes."""
+
+    def __init__(self):
+        assert SERVICES_LOG and os.path.exists(SERVICES_LOG), "the test bed keeps no log"
+        self.offset = os.path.getsize(SERVICES_LOG)
+
+    def lines(self):
+        with open(SERVICES_LOG, "rb") as f:
+            f.seek(self.offset)
+            return f.read().decode(errors="replace").splitlines()
+
+    def execution_states(self):
+        return [int(m.group(1), 16) for m in map(EXECUTION_STATE.search, self.lines()) if m]
 
 
 # --- The simulated AV board at the far end of a COM port of the prefix ---
@@ -198,7 +290,7 @@ def board():
         # A service still holding the port must let go before the pty's far end closes: under
         # wine, a process with a serial handle open when its pty hangs up can be left hanging
         # in its exit, holding the prefix's server with it.
-        remove_service()
+        stop_if_running()
 
 
 # --- Frames the service sends, and the service on the board ---
@@ -220,12 +312,10 @@ def raw(percent):
     return 65535 * percent // 100
 
 
-def install_on_board(board, time_frame=None, image=None):
-    """Installs the service (from `image`, a copy of Halvaro.exe, when given) on the board and
-    waits for its start frames and its listener."""
-    installed = wine(image, "install") if image else halvaro("install")
-    assert installed.stdout == "Service installed successfully\n"
-    stop_service()
+def start_on_board(board, time_frame=None):
+    """Starts the installed service on the board (after `clean_service`) and waits for its
+    start frames and its listener."""
+    stop_if_running()
     reg_set("ComPort", BOARD_PORT)
     if time_frame is not None:
         reg_set("ComCmdTimeFrame", time_frame)
@@ -303,6 +393,9 @@ class Watcher:
         return [int(l.split("=")[1]) for l in self.lines if l.startswith("event code=")]
 
     def close(self):
+        """Ends the watcher, unsubscribed first, so that the service holds nothing for it."""
+        if self.process.poll() is None and "removed" not in self.lines:
+            wine(program("SimClient.exe"), "unsubscribe", str(self.pid))
         self.process.kill()
         self.process.wait()
 
@@ -446,18 +539,13 @@ def counts():
     return {k: int(v) for k, v in abuse("counts").items()}
 
 
-# A subscriber that a test left behind holds two events (the default cap is one subscriber).
-SUBSCRIBER_HANDLES = 2
-
-
 def settled_counts(baseline, timeout=40):
     """The service's counts once its connection threads have idled out and been let go (no
-    more threads than in `baseline`, and no more handles but a subscriber's), or as they are
-    after `timeout`."""
+    more threads and handles than in `baseline`), or as they are after `timeout`."""
     def settled():
         now = counts()
         return now if (now["threads"] <= baseline["threads"] and
-                       now["handles"] <= baseline["handles"] + SUBSCRIBER_HANDLES) else None
+                       now["handles"] <= baseline["handles"]) else None
     return wait_until(settled, timeout, interval=0.5) or counts()
 
 

@@ -1,6 +1,6 @@
 """The AV-command pipe against the simulated board: each operation, each result code, and
 the data block sent back whole."""
-from conftest import BOARD_PORT, client, halvaro, reg_set, start_service, stop_service, wait_until
+from conftest import BOARD_PORT, client, reg_set, start_service, stop_service, wait_until
 from conftest import hotkey_frame, set_frame, sent
 
 FRAME_TIMEOUT = 10
@@ -11,8 +11,6 @@ def av(*args):
 
 
 def test_operations_results_and_layouts(clean_service, board):
-    assert halvaro("install").stdout == "Service installed successfully\n"
-    stop_service()
     reg_set("ComPort", BOARD_PORT)
     start_service()
     assert board.wait_frames(3, 15)

@@ -7,9 +7,9 @@ import time
 
 import pytest
 
-from conftest import (PREFIX, WINE, halvaro, image_pids, install_on_board, prefix_processes,
-                      program, remove_service, sent, set_frame, simmixer, start_service,
-                      stop_service, wait_until)
+from conftest import (BOARD_PORT, PREFIX, WINE, image_pids, prefix_processes, program, reg_get,
+                      reg_set, remove_service, sent, set_frame, simmixer, start_service,
+                      stop_service, wait_until, wine)
 
 COMPANIONS = ["Tobrel.exe", "Swanick.exe", "VASKEN.exe"]
 DRIVE_C = os.path.join(PREFIX, "drive_c")
@@ -66,7 +66,7 @@ def test_companions_are_started_and_ended_by_name(clean_service, planted):
     foreign = planted.run("Foreign.exe", "planted", "window")
     assert not image_pids("WINLOGON.EXE")
 
-    assert "Service installed successfully" in halvaro("install").stdout
+    start_service()
     assert wait_until(lambda: image_pids("Merrowin.exe"), 10), "no Merrowin without a logon"
     stop_service()
     gone = COMPANIONS + ["vasken.EXE", "Merrowin.exe"]
@@ -81,7 +81,11 @@ def test_companions_are_started_and_ended_by_name(clean_service, planted):
     assert wait_until(lambda: image_pids("Merrowin.exe"), 10), "no Merrowin with a logon"
     stop_service()
 
-    # With none of the four running, nothing at all is terminated.
+    # With none of the four running, nothing is terminated, not even programs whose names
+    # differ from a companion's by a letter, a prefix or a suffix.
+    near_misses = ["Tobrel.ex", "xSwanick.exe", "VASKEN.exe.exe", "Merrowin2.exe"]
+    for name in near_misses:
+        planted.run(name)
     merrowin = program("Merrowin.exe")
     os.rename(merrowin, merrowin + ".away")
     try:
@@ -89,8 +93,9 @@ def test_companions_are_started_and_ended_by_name(clean_service, planted):
         stop_service()
     finally:
         os.rename(merrowin + ".away", merrowin)
-    time.sleep(1)
-    assert all(planted.running(n) for n in ("Other.exe", "WINLOGON.EXE", "Quenlit.exe"))
+    survivors = near_misses + ["Other.exe", "WINLOGON.EXE", "Quenlit.exe"]
+    assert not wait_until(lambda: [n for n in survivors if not planted.running(n)], 2), \
+        [n for n in survivors if not planted.running(n)]
     assert foreign.poll() is None
 
 
@@ -106,16 +111,22 @@ def spaced_install(planted):
     shutil.copy(program("SimAudio.dll"), os.path.join(directory, "winmm.dll"))
     decoy = os.path.join(DRIVE_C, "Program.exe")
     shutil.copy(program("SimCompanion.exe"), decoy)
+    remove_service()
     yield os.path.join(directory, "Halvaro.exe")
     remove_service()
     os.remove(decoy)
     shutil.rmtree(directory)
 
 
-def test_the_mixer_machine_end_to_end(clean_service, board, mixer_machine, planted,
-                                      spaced_install):
+def test_the_mixer_machine_end_to_end(board, mixer_machine, planted, spaced_install):
     foreign = planted.run("Foreign.exe", "planted", "window")
-    install_on_board(board, image=spaced_install)
+    # Installed from Program Files, the service starts by itself with the system.
+    assert wine(spaced_install, "install").stdout == "Service installed successfully\n"
+    assert reg_get("Start") == 2  # SERVICE_AUTO_START
+    stop_service()
+    reg_set("ComPort", BOARD_PORT)
+    start_service()
+    assert board.wait_frames(3, 15)  # query, disc state, start volume
     assert wait_until(lambda: len(image_pids("Quenlit.exe")) == 1, 10), "no agent"
     agent_argv = dict(prefix_processes())[image_pids("Quenlit.exe")[0]]
     assert agent_argv[0].strip('"').endswith("Program Files\\Orva\\Quenlit.exe"), agent_argv

@@ -1,15 +1,16 @@
 """HalvaroCtl.exe, the support engineers' program, against the service on the simulated
-machine: one service on the board serves the module, and the tests that stop it or hold a
-pipe's name come last."""
+machine: one board serves the module, and each test finds the service running on it (started
+again when a test before stopped it)."""
 import json
 import signal
 import subprocess
 
 import pytest
 
-from conftest import (BOARD_PORT, SERVICE_KEY, WINE, AvBoard, Watcher, abuse, com_link,
-                      firmware, hotkey_frame, install_on_board, program, reg_delete, reg_get,
-                      reg_set, remove_service, sent, set_frame, start_service, stop_service,
+from conftest import (BOARD_PORT, SERVICE_KEY, WINE, AvBoard, Watcher, abuse, clear_service_values,
+                      client, com_link, firmware, hotkey_frame, install_service, program,
+                      reg_delete, reg_get, reg_set, sent, service_pids, service_state,
+                      set_frame, start_on_board, start_service, stop_if_running, stop_service,
                       wait_until, wine)
 
 FRAME_TIMEOUT = 10
@@ -25,7 +26,7 @@ def ctl_json(*args):
     return result.returncode, json.loads(result.stdout.splitlines()[-1]), result.stderr
 
 
-def test_none_installed(clean_service):
+def test_none_installed(no_service):
     code, out, err = ctl_json("status")
     assert (code, out["service"]["state"]) == (3, "not installed"), out
     assert "not installed" in err
@@ -46,16 +47,42 @@ def test_usage_errors_and_help():
 
 
 @pytest.fixture(scope="module")
-def board():
-    remove_service()
+def module_board(service_entry):
     with AvBoard(com_link(BOARD_PORT)) as b:
-        install_on_board(b)
         yield b
-        remove_service()  # before the pty's far end closes (see conftest)
+        stop_if_running()  # before the pty's far end closes (see conftest)
+    clear_service_values()
 
 
-def test_status_of_a_running_service(board):
-    code, out, _ = ctl_json("status")
+@pytest.fixture
+def board(module_board, firmware_reset):
+    """The module's board, acknowledging, with the service running on it."""
+    module_board.behaviour = "ack"
+    if service_state() is None:
+        install_service()
+    if service_state() != "RUNNING" or not service_pids():
+        clear_service_values()
+        start_on_board(module_board)
+    module_board.clear()
+    yield module_board
+
+
+def test_status_of_a_running_service_changes_nothing(board):
+    subscriber = Watcher(60)
+    try:
+        code, out, _ = ctl_json("status")
+        text = ctl("status")
+        # The subscriber is still the one (the only place is not taken), and the board heard
+        # nothing: frames go out in order, so one of the status would come before the set's.
+        firmware("press", hex(UNTAKEN_CODE))
+        assert wait_until(lambda: UNTAKEN_CODE in subscriber.codes(), FRAME_TIMEOUT), \
+            subscriber.lines
+        assert "removed" not in subscriber.lines
+        assert client("av", "set", 40)["result"] == "0x00000000"
+        assert wait_until(lambda: sent(board), FRAME_TIMEOUT)
+        assert sent(board) == [set_frame(40)]
+    finally:
+        subscriber.close()
     assert code == 0, out
     pid = out["service"]["process_id"]
     assert out["service"]["state"] == "running" and pid > 0
@@ -70,7 +97,6 @@ def test_status_of_a_running_service(board):
     av = out["av_command_pipe"]
     assert (av["result"], av["data_byte_1"]) == ("0x00000000", 1)
 
-    text = ctl("status")
     assert text.returncode == 0
     assert f"service: running (process id {pid})" in text.stdout.splitlines()
     assert f"setting ComPort: {BOARD_PORT} (registry)" in text.stdout.splitlines()
@@ -137,7 +163,6 @@ def test_stopped_service_and_settings_decoded_as_the_service_does(board):
     finally:
         reg_delete("EMAMaxRegister")
         reg_delete("ComCmdTimeFrame")
-        start_service()
 
 
 def test_a_pipe_held_by_another_program_is_not_trusted(board):
@@ -159,3 +184,44 @@ def test_a_pipe_held_by_another_program_is_not_trusted(board):
     finally:
         squatter.kill()
         squatter.wait()
+        stop_service()  # the next test's service has its own pipe names
+
+
+def watch(*args):
+    process = subprocess.Popen([WINE, program("HalvaroCtl.exe"), "watch", "--json", *args],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    first = json.loads(process.stdout.readline())
+    assert (first["event"], first["result"]) == ("subscribed", "0x00000000"), first
+    return process
+
+
+def ended(process):
+    """The exit code and the events after the subscription, once the watch has ended."""
+    try:
+        rest, _ = process.communicate(timeout=30)
+    finally:
+        process.kill()
+    return process.returncode, [json.loads(l)["event"] for l in rest.splitlines()]
+
+
+def test_watch_ends_at_its_time_on_eviction_on_the_stop_and_on_refusal(board):
+    assert ended(watch("--for", "2")) == (0, ["unsubscribed"])
+
+    # Another subscriber takes the only place.
+    evicted = watch("--for", "60")
+    assert client("subscribe", 0x5151)["result"] == "0x90000000"
+    assert ended(evicted) == (0, ["evicted"])
+    assert client("unsubscribe", 0x5151)["result"] == "0x00000000"
+
+    # The service stops under it.
+    orphaned = watch("--for", "60")
+    stop_service()
+    assert ended(orphaned) == (4, ["error"])
+
+    # A service whose hotkey listener cannot start refuses the subscription.
+    firmware("fault", "connect", "on")
+    start_service()
+    result = ctl("watch", "--for", 5)
+    assert result.returncode == 7, result.stdout + result.stderr
+    assert "refused the subscription (result 0x8000000A)" in result.stderr
+    stop_service()

@@ -3,18 +3,17 @@ import subprocess
 import threading
 import time
 
-from conftest import (Watcher, client, firmware, firmware_status, halvaro, reg_get, reg_set,
-                      start_service, stop_service, wait_until, wine, program, WINE)
+from conftest import (Watcher, client, firmware, firmware_status, reg_get, reg_set,
+                      start_service, stop_seconds, wait_until, wine, program, WINE)
 
 PIPE_TIMEOUT = 10
 
 
 def install(max_subscribers=None):
-    assert halvaro("install").stdout == "Service installed successfully\n"
+    """Starts the installed service (see clean_service) and waits for its listener's start."""
     if max_subscribers is not None:
-        stop_service()
         reg_set("EMAMaxRegister", max_subscribers)
-        start_service()
+    start_service()
     assert wait_until(lambda: reg_get("CurrentServiceMode") is not None, 10)
 
 
@@ -37,12 +36,16 @@ def test_events_wake_subscribers_and_the_code_can_be_read(clean_service, firmwar
         firmware("fault", "badprop", "on")
         firmware("press", "0x55")
         assert wait_until(lambda: firmware_status()["delivered"] == 4, 5)
-        time.sleep(0.5)
-        assert watcher.codes() == [0x42, 7, 0xC7]
+        handed = firmware_status()["next_calls"]
+        # Back in Next: the event has been dealt with.
+        assert wait_until(lambda: firmware_status()["next_calls"] > handed, 5)
         assert client("last")["code"] == str(0xC7)
+        firmware("fault", "badprop", "off")
+        firmware("press", "0x57")  # events are taken in order: a wake for 0x55 came first
+        assert wait_until(lambda: 0x57 in watcher.codes(), PIPE_TIMEOUT), watcher.lines
+        assert watcher.codes() == [0x42, 7, 0xC7, 0x57]
 
         # A provider answering at once with nothing is paused on, not spun on.
-        firmware("fault", "badprop", "off")
         firmware("fault", "empty", "on")
         before = firmware_status()["next_calls"]
         time.sleep(2)
@@ -104,8 +107,7 @@ def test_cap_of_three_evicts_only_the_oldest(clean_service, firmware_reset):
             assert not any(l == "removed" for l in w.lines)
         # An unsubscribe signals no removal.
         assert client("unsubscribe", watchers[1].pid)["result"] == "0x00000000"
-        time.sleep(0.5)
-        assert not any(l == "removed" for l in watchers[1].lines)
+        assert not watchers[1].wait_for("removed", 2)
     finally:
         for w in watchers:
             w.close()
@@ -115,22 +117,26 @@ def test_refused_wmi_is_retried_by_the_next_subscribe(clean_service, firmware_re
     firmware("fault", "connect", "on")
     install()
     assert reg_get("CurrentServiceMode") == 0
+    # The service's own retries come 1, 2 and 4 s apart: after the fourth attempt it pauses
+    # 8 s, and every attempt within that pause is a subscribe's.
+    assert wait_until(lambda: firmware_status()["connect_attempts"] == 4, 20)
+    paused = time.monotonic()
     assert client("subscribe", 0x7001)["result"] == "0x8000000A"
     assert reg_get("CurrentServiceMode") == 0
-    attempts = firmware_status()["connect_attempts"]
-    assert attempts >= 2
+    assert firmware_status()["connect_attempts"] == 5
+    assert time.monotonic() - paused < 8, "the subscribe took longer than the service's pause"
 
-    # A subscribe with a bad length still tries the listener again (so does the service's
-    # own retry meanwhile).
+    # A subscribe with a bad length still tries the listener again. (The own retry now
+    # pauses 16 s.)
     firmware("fault", "connect", "off")
     firmware("fault", "query", "on")
     assert client("raw", "01", "00", "00", "00", "02")["bytes"].endswith("FF,FF,FF,FF")
     status = firmware_status()
-    assert status["connect_attempts"] >= attempts + 1
-    assert status["query_attempts"] >= 1 and status["queries"] == 0
+    assert status["connect_attempts"] == 6
+    assert status["query_attempts"] == 1 and status["queries"] == 0
 
     # Two subscribes at the same moment make one connection and one event thread.
-    before = firmware_status()  # while no query can succeed, the service's own retry's neither
+    before = firmware_status()
     firmware("fault", "query", "off")
     results = []
 
@@ -142,9 +148,11 @@ def test_refused_wmi_is_retried_by_the_next_subscribe(clean_service, firmware_re
         t.start()
     for t in threads:
         t.join()
+    assert time.monotonic() - paused < 8 + 16, "the service's own retry may have connected"
     assert sorted(results) in (["0x00000000", "0x90000000"], ["0x00000000", "0x00000000"])
     after = firmware_status()
     assert after["queries"] - before["queries"] == 1
+    assert after["connect_attempts"] - before["connect_attempts"] == 1
     assert after["enumerators_alive"] == 1
     assert reg_get("CurrentServiceMode") == 1
 
@@ -164,9 +172,7 @@ def test_stop_while_events_arrive(clean_service, firmware_reset):
     presser.start()
     try:
         assert wait_until(lambda: len(watcher.codes()) >= 3, PIPE_TIMEOUT)
-        began = time.monotonic()
-        stop_service()
-        assert time.monotonic() - began < 2.5
+        assert stop_seconds() < 2.5
     finally:
         stop_pressing.set()
         presser.join()

@@ -3,7 +3,10 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <vector>
+
 #include "service/event_code.h"
+#include "service/event_listener.h"
 
 namespace halvaro {
 namespace {
@@ -69,6 +72,13 @@ TEST(EventCodeTest, EmptyAndOtherTypesCarryNoCode) {
   v.dblVal = 192.0;
   EXPECT_FALSE(EventCodeFromVariant(v, &code));
   EXPECT_EQ(code, 7u);
+}
+
+// The listener's reconnection pauses: doubled from the first, and never beyond the longest.
+TEST(EventListenerTest, RestartPausesRunFromOneSecondToSixteen) {
+  std::vector<DWORD> pauses = {kFirstRestartPauseMs};
+  for (int i = 0; i < 6; ++i) pauses.push_back(NextRestartPause(pauses.back()));
+  EXPECT_EQ(pauses, (std::vector<DWORD>{1000, 2000, 4000, 8000, 16000, 16000, 16000}));
 }
 
 }  // namespace

@@ -15,6 +15,10 @@
 //   PipeAbuse.exe squat <sub|av> <seconds>         holds one instance of the pipe's name, as a
 //       program that took the name before the service would; prints "squatting", then after
 //       <seconds> closes it and prints "released".
+//   PipeAbuse.exe subscribers sub <count>         subscribes and unsubscribes <count> made-up
+//       clients one after another, each with its own pair of events; prints
+//       "cycles=<n> failures=<n>" (a failure: a reply other than 0 or 0x90000000 to the
+//       subscribe, or other than 0 to the unsubscribe).
 //   PipeAbuse.exe churn <sub|av> <count>          connects and closes at once <count> times
 //       while another thread asks whether the name exists; prints
 //       "connects=<n> asks=<n> misses=<n>" (a miss: no instance of the name at all).
@@ -368,6 +372,46 @@ int Squat(const Pipe& pipe, unsigned seconds) {
   return 0;
 }
 
+// One subscription request; the reply's result, or 0xFFFFFFFF when none came.
+uint32_t AskSubscription(const Pipe& pipe, uint8_t command, uint32_t process_id) {
+  UniqueHandle handle = Connect(pipe);
+  if (!handle) return 0xFFFFFFFFu;
+  const EncodedSubscriptionRequest request = EncodeSubscriptionRequest(command, process_id);
+  std::vector<uint8_t> bytes(request.bytes, request.bytes + request.length);
+  if (Transfer(handle.get(), true, bytes.data(), static_cast<DWORD>(bytes.size()),
+               kReplyWaitMs) != bytes.size()) {
+    return 0xFFFFFFFFu;
+  }
+  const std::vector<uint8_t> reply = ReadReply(handle.get(), kReplyWaitMs);
+  const std::optional<SubscriptionReply> decoded =
+      DecodeSubscriptionReply(reply.data(), reply.size());
+  return decoded ? decoded->result : 0xFFFFFFFFu;
+}
+
+// Made-up clients that come and go: whatever the service holds for a subscriber it must
+// give back at the unsubscribe, so the counts after many cycles show a leak of any size.
+int Subscribers(const Pipe& pipe, unsigned count) {
+  unsigned failures = 0;
+  for (unsigned i = 0; i < count; ++i) {
+    const uint32_t process_id = 0x7A000000u + i;  // no process has such an id
+    wchar_t wake_name[kPipeNameSize];
+    wchar_t removal_name[kPipeNameSize];
+    FormatBounded(wake_name, kPipeNameSize, kWakeEventNameFormat, process_id);
+    FormatBounded(removal_name, kPipeNameSize, kRemovalEventNameFormat, process_id);
+    UniqueHandle wake(CreateEventW(nullptr, FALSE, FALSE, wake_name));
+    UniqueHandle removal(CreateEventW(nullptr, FALSE, FALSE, removal_name));
+    const uint32_t subscribed = AskSubscription(pipe, kSubscribeCommand, process_id);
+    if (subscribed != kSubscriptionResultDone && subscribed != kSubscriptionResultEvicted) {
+      ++failures;
+    }
+    if (AskSubscription(pipe, kUnsubscribeCommand, process_id) != kSubscriptionResultDone) {
+      ++failures;
+    }
+  }
+  std::printf("cycles=%u failures=%u\n", count, failures);
+  return 0;
+}
+
 // Connects and closes at once `count` times, while a second thread keeps asking whether the
 // name exists; a miss is an ask answered "no instance at all".
 int Churn(const Pipe& pipe, unsigned count) {
@@ -397,7 +441,8 @@ int Churn(const Pipe& pipe, unsigned count) {
 
 int Usage() {
   std::fputs("usage: PipeAbuse.exe fuzz <sub|av> <count> <seed> | idle <sub|av> <count> <hold s> |"
-             " counts | ask <sub|av> | squat <sub|av> <seconds> | churn <sub|av> <count>\n",
+             " counts | ask <sub|av> | squat <sub|av> <seconds> | churn <sub|av> <count> |"
+             " subscribers sub <count>\n",
              stderr);
   return 2;
 }
@@ -417,6 +462,9 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (argc == 4 && std::wcscmp(argv[1], L"squat") == 0) {
     return Squat(pipe, static_cast<unsigned>(std::wcstoul(argv[3], nullptr, 10)));
+  }
+  if (argc == 4 && std::wcscmp(argv[1], L"subscribers") == 0 && !pipe.av) {
+    return Subscribers(pipe, static_cast<unsigned>(std::wcstoul(argv[3], nullptr, 10)));
   }
   if (argc == 4 && std::wcscmp(argv[1], L"churn") == 0) {
     return Churn(pipe, static_cast<unsigned>(std::wcstoul(argv[3], nullptr, 10)));

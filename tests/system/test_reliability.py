@@ -72,6 +72,9 @@ def test_fuzzed_pipes_keep_answering_and_give_back_what_they_took(service):
         assert int(result["expected"]) >= 500, result  # most kinds are answered at once
         assert result["missing"] == "0" and result["bad_replies"] == "0", result
         assert result["answered"] == "1"
+    # Clients that subscribe and unsubscribe, many times over: a leak of even one handle per
+    # subscriber would show in the counts.
+    assert abuse("subscribers", "sub", 300) == {"cycles": "300", "failures": "0"}
     assert service_state() == "RUNNING" and service_pids()
     assert_counts_back(baseline)
     service.check()

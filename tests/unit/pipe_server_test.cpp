@@ -147,23 +147,36 @@ TEST(PipeServerTest, TheConnectionEndsOnceTheReplyIsRead) {
   EXPECT_LT(GetTickCount64() - began, kPipeReplyWaitMs / 2);
 }
 
+// True when the reply to the request sent on `pipe` is there to be read: the connection
+// thread that served it has written it and waits for the client to read it.
+bool ReplyWaiting(HANDLE pipe) {
+  DWORD available = 0;
+  return PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0;
+}
+
 TEST(PipeServerTest, ClientsThatNeverReadTheirReplyGiveWayToOthers) {
   EchoServer echo;
   ASSERT_TRUE(echo.started());
-  // Every connection thread waits for a client to read its reply ...
   std::vector<UniqueHandle> deaf;
   const uint8_t request[4] = {3, 0, 0, 0};
+  const ULONGLONG first_request = GetTickCount64();
   for (size_t i = 0; i < kPipeMostConnections; ++i) {
     deaf.push_back(Connect());
     ASSERT_TRUE(deaf.back());
     DWORD written = 0;
     ASSERT_TRUE(WriteFile(deaf.back().get(), request, sizeof(request), &written, nullptr));
   }
-  Sleep(200);
-  // ... and one more client is still answered before their time is over.
-  const ULONGLONG began = GetTickCount64();
+  // Every connection thread waits for a client to read its reply ...
+  const auto all_replies_waiting = [&deaf] {
+    return std::all_of(deaf.begin(), deaf.end(),
+                       [](const UniqueHandle& pipe) { return ReplyWaiting(pipe.get()); });
+  };
+  for (int i = 0; i < 1000 && !all_replies_waiting(); ++i) Sleep(10);
+  ASSERT_TRUE(all_replies_waiting());
+  // ... and one more client is answered before the time of any of them can be over (it began
+  // after the first request was written): one of them gave way.
   EXPECT_TRUE(Ask(request));
-  EXPECT_LT(GetTickCount64() - began, kPipeReplyWaitMs / 2);
+  EXPECT_LT(GetTickCount64() - first_request, kPipeReplyWaitMs);
   // A deaf client is cut off in the end, its reply unread.
   EXPECT_TRUE(WaitDisconnected(deaf.back().get(), kPipeReplyWaitMs + 5000));
 }
@@ -180,7 +193,16 @@ TEST(PipeServerTest, ANameAnotherProgramHoldsIsServedOnlyOnceItIsFree) {
     buffer[0] = 0x5A;
     return size_t{1};
   })));
-  Sleep(300);  // the server's attempt has been made and refused
+  // The server tries at once and again after its first pause (500 ms): through both, the
+  // squatter's instance stays the only one of the name.
+  DWORD most_instances = 0;
+  for (const ULONGLONG began = GetTickCount64(); GetTickCount64() - began < 1000; Sleep(10)) {
+    DWORD instances = 0;
+    ASSERT_TRUE(GetNamedPipeHandleStateW(squatter.get(), nullptr, &instances, nullptr, nullptr,
+                                         nullptr, 0));
+    most_instances = std::max(most_instances, instances);
+  }
+  EXPECT_EQ(most_instances, 1u);
 
   // The squatter's one instance takes the first client; there is no second instance.
   UniqueHandle first(CreateFileW(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,

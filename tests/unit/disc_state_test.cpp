@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <winioctl.h>
+
 #include <vector>
 
+#include "common/unique_resource.h"
 #include "service/optical_drive.h"
+#include "sim/drive/drive_control.h"
 
 namespace halvaro {
 namespace {
@@ -31,11 +36,41 @@ TEST(DiscStateTest, PollSendsChangesOnceAndResumeAlwaysSends) {
   EXPECT_EQ(state, 0u);
 }
 
-TEST(DiscStateTest, EmptyDriveReadsAsNoMediumAndStillEjects) {
-  // The test prefix has the simulated drive, empty.
+// The simulated drive of the test prefix (sim/drive), through its private control codes.
+bool SimDriveControl(DWORD code, SimDriveStatus* status = nullptr) {
+  UniqueHandle drive(CreateFileW(SIMDRIVE_USER_PATH, GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD returned = 0;
+  const DWORD size = status ? sizeof(*status) : 0;
+  return drive && DeviceIoControl(drive.get(), code, nullptr, 0, status, size, &returned,
+                                  nullptr) &&
+         returned == size;
+}
+
+// Empties the drive for the test and puts back a disc that was in.
+class EmptyDriveTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SimDriveControl(IOCTL_SIMDRIVE_STATUS, &before_)) << "SimDrive.sys not started";
+    ASSERT_TRUE(SimDriveControl(IOCTL_SIMDRIVE_REMOVE));
+  }
+  void TearDown() override {
+    if (before_.media_present) {
+      EXPECT_TRUE(SimDriveControl(IOCTL_SIMDRIVE_INSERT));
+    }
+  }
+
+  SimDriveStatus before_{};
+};
+
+TEST_F(EmptyDriveTest, ReadsAsNoMediumAndStillEjects) {
   EXPECT_EQ(CheckDiscPresent(), 0u);
   EXPECT_EQ(EjectOpticalDrive(), 1u);  // the drive answered
   EXPECT_EQ(CheckDiscPresent(), 0u);
+  SimDriveStatus after{};
+  ASSERT_TRUE(SimDriveControl(IOCTL_SIMDRIVE_STATUS, &after));
+  EXPECT_EQ(after.ejects, before_.ejects + 1);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/bounded_format.h"
 #include "common/subscription_message.h"
 
 namespace halvaro {
@@ -43,27 +44,20 @@ TEST(SubscriptionMessageTest, LittleEndianHelpers) {
   EXPECT_EQ(LoadLittleEndian32(high), 0x8000000Au);
 }
 
-TEST(SubscriptionMessageTest, ConstantsHaveTheirWireValues) {
-  EXPECT_EQ(kSubscribeCommand, 1);
-  EXPECT_EQ(kUnsubscribeCommand, 2);
-  EXPECT_EQ(kReadLastCodeCommand, 3);
-  EXPECT_EQ(kSubscribeReply, 0x81);
-  EXPECT_EQ(kUnsubscribeReply, 0x82);
-  EXPECT_EQ(kReadLastCodeReply, 0x83);
-  EXPECT_EQ(kUnknownCommandReply, 0xFF);
-  EXPECT_EQ(kSubscriptionResultDone, 0u);
-  EXPECT_EQ(kSubscriptionResultEvicted, 0x90000000u);
-  EXPECT_EQ(kSubscriptionResultNotSubscribed, 0x90000000u);
-  EXPECT_EQ(kSubscriptionResultAlready, 0x90000001u);
-  EXPECT_EQ(kSubscriptionResultNoWakeEvent, 0x90000002u);
-  EXPECT_EQ(kSubscriptionResultNoListener, 0x8000000Au);
-  EXPECT_EQ(kSubscriptionResultBadLength, 0xFFFFFFFFu);
-  EXPECT_EQ(kSubscriptionRequestSize, 32u);
-  EXPECT_EQ(kSubscriptionReplySize, 16u);
-  EXPECT_EQ(kSubscriptionLastCodeReplySize, 20u);
-  EXPECT_STREQ(kSubscriptionPipeNameFormat, L"\\\\.\\pipe\\OrvaEMA_srv_np_%d");
-  EXPECT_STREQ(kWakeEventNameFormat, L"Global\\ORVAWMIEMA_%x");
-  EXPECT_STREQ(kRemovalEventNameFormat, L"Global\\ORVAWMIEMA_RM_%x");
+// The names that the service and its clients meet by, as formatted for an instance or a
+// process id into the buffers the programs use; the longest id still fits.
+TEST(SubscriptionMessageTest, NamesForAProcessAreTheWireNames) {
+  wchar_t pipe[kPipeNameSize];
+  EXPECT_EQ(FormatBounded(pipe, kPipeNameSize, kSubscriptionPipeNameFormat, 0), kFormatOk);
+  EXPECT_STREQ(pipe, L"\\\\.\\pipe\\OrvaEMA_srv_np_0");
+  wchar_t name[kObjectNameSize];
+  EXPECT_EQ(FormatBounded(name, kObjectNameSize, kWakeEventNameFormat, 0x1A2Bu), kFormatOk);
+  EXPECT_STREQ(name, L"Global\\ORVAWMIEMA_1a2b");
+  EXPECT_EQ(FormatBounded(name, kObjectNameSize, kRemovalEventNameFormat, 0x1A2Bu), kFormatOk);
+  EXPECT_STREQ(name, L"Global\\ORVAWMIEMA_RM_1a2b");
+  EXPECT_EQ(FormatBounded(name, kObjectNameSize, kRemovalEventNameFormat, 0xFFFFFFFFu),
+            kFormatOk);
+  EXPECT_STREQ(name, L"Global\\ORVAWMIEMA_RM_ffffffff");
 }
 
 TEST(SubscriptionMessageTest, SubscribeReplyIsSixteenBytesWithTheResult) {
@@ -78,6 +72,10 @@ TEST(SubscriptionMessageTest, SubscribeReplyIsSixteenBytesWithTheResult) {
   EXPECT_EQ(Reply(request, 0x8000000A, 0),
             (B{0x81, 0x11, 0x22, 0x33, 0x04, 0x00, 0x00, 0x00,
                0x00, 0x00, 0x00, 0x00, 0x0A, 0x00, 0x00, 0x80}));
+  // The service's answer when it cannot make the client's wake event.
+  EXPECT_EQ(Reply(request, kSubscriptionResultNoWakeEvent, 0),
+            (B{0x81, 0x11, 0x22, 0x33, 0x04, 0x00, 0x00, 0x00,
+               0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x90}));
 }
 
 TEST(SubscriptionMessageTest, UnsubscribeReplyIsSixteenBytesWithTheResult) {

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the shipped x86 programs and the test build, and runs
-# every test (GoogleTest programs and system tests) in a fresh Wine prefix.
+# every test (GoogleTest programs and system tests) in two fresh Wine prefixes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh --test-machine
@@ -10,9 +10,11 @@ choose_test_build
 build_preset windows-x86
 [ "$TEST_PRESET" = windows-x86 ] || build_preset "$TEST_PRESET"
 testbed_start
+testbed_start_second
 cd "$BUILD_DIR"
 status=0
-ctest --output-on-failure --timeout 600 || status=$?
+# Two test programs at a time, one in each prefix.
+ctest --output-on-failure --timeout 600 -j2 || status=$?
 if [ "$TEST_PRESET" = windows-x86 ]; then
   echo "test.sh: the tests ran the shipped x86 build under wine32"
 else

@@ -47,12 +47,17 @@ kill_prefix_leftovers() {
   return 0
 }
 
+# Ends the prefix at $1: its wineserver, and what that leaves.
+end_prefix() {
+  [ -d "$1" ] || return 0
+  WINEPREFIX=$1 wineserver -k >/dev/null 2>&1 || true
+  WINEPREFIX=$1 wineserver -w >/dev/null 2>&1 || true
+  kill_prefix_leftovers "$1"
+}
+
 testbed_end() {
-  if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
-    wineserver -k >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
-    kill_prefix_leftovers "$WINEPREFIX"
-  fi
+  [ -n "${WINEPREFIX:-}" ] && end_prefix "$WINEPREFIX"
+  [ -n "${SECOND_PREFIX:-}" ] && end_prefix "$SECOND_PREFIX"
   [ -n "${BOARD_PID:-}" ] && kill "$BOARD_PID" 2>/dev/null || true
   return 0
 }
@@ -61,11 +66,28 @@ testbed_end() {
 # line, and ntdll's warnings, where wine's execution-state call reports each request.
 SERVICE_CHANNELS=+pid,warn+ntdll
 
+# The test bed's prefix, $BUILD_DIR/wineprefix, made afresh: WINEPREFIX and
+# HALVARO_SERVICES_LOG name it and its services' log from then on.
 testbed_start() {
   export WINEPREFIX=$BUILD_DIR/wineprefix
+  export HALVARO_SERVICES_LOG=$BUILD_DIR/services.log
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installers in a test prefix
   trap testbed_end EXIT
+  make_prefix
+}
+
+# A second prefix beside the first, $BUILD_DIR/wineprefix-2 with services-2.log, so that
+# two test programs can run at once (each prefix has its own wineserver, services, ports
+# and simulated machine). Ended with the first.
+testbed_start_second() {
+  export SECOND_PREFIX=$BUILD_DIR/wineprefix-2
+  WINEPREFIX=$SECOND_PREFIX HALVARO_SERVICES_LOG=$BUILD_DIR/services-2.log make_prefix
+}
+
+# Makes the prefix WINEPREFIX afresh, with the simulated machine, and its services' log at
+# HALVARO_SERVICES_LOG.
+make_prefix() {
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w >/dev/null 2>&1 || true
   kill_prefix_leftovers "$WINEPREFIX"
@@ -91,7 +113,6 @@ testbed_start() {
   wineserver -k; wineserver -w
   rm -f "$WINEPREFIX"/dosdevices/com[0-9]*
   wineserver -p >/dev/null 2>&1
-  export HALVARO_SERVICES_LOG=$BUILD_DIR/services.log
   : >"$HALVARO_SERVICES_LOG"
   # The simulated firmware stands in for the WMI locator class of this prefix.
   "$HALVARO_WINE" regsvr32 /s "$HALVARO_BIN/SimWmi.dll" 2>>"$HALVARO_SERVICES_LOG"

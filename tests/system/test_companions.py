@@ -131,7 +131,11 @@ def test_the_mixer_machine_end_to_end(board, mixer_machine, planted, spaced_inst
     agent_argv = dict(prefix_processes())[image_pids("Quenlit.exe")[0]]
     assert agent_argv[0].strip('"').endswith("Program Files\\Orva\\Quenlit.exe"), agent_argv
 
-    # Another program's change reaches the board through the agent and the waiter.
+    # Another program's change reaches the board through the agent and the waiter, once the
+    # agent watches the mixer (the service's handle and the agent's are open): a change
+    # before that has nobody to see it.
+    assert wait_until(lambda: int(simmixer("status")["open_handles"]) == 2, 15), \
+        simmixer("status")
     board.clear()
     simmixer("volume", 40000)
     assert wait_until(lambda: set_frame(62) in sent(board), 10), \

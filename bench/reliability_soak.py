@@ -42,7 +42,8 @@ def fuzz_soak():
                 r = abuse("fuzz", pipe, CHUNK, seed + (1000 if pipe == "av" else 0))
                 sent += int(r["sent"])
                 replies += int(r["replies"])
-                bad += int(r["bad_replies"])
+                # a malformed reply, a missing one, or a connection turned away
+                bad += int(r["bad_replies"]) + int(r["missing"]) + int(r["refused"])
                 answered += int(r["answered"])
                 now = counts()
                 peak = {k: max(peak[k], now[k]) for k in peak}
@@ -55,7 +56,7 @@ def fuzz_soak():
         remove_service()
     print("Pipe fuzzing soak")
     for pipe, (sent, replies, bad, answered) in totals.items():
-        print(f"  {pipe:3}  sent {sent}, replies {replies}, malformed replies {bad}, "
+        print(f"  {pipe:3}  sent {sent}, replies {replies}, malformed, missing or refused {bad}, "
               f"valid requests answered after each chunk {answered}/{REQUESTS_PER_PIPE // CHUNK}")
     print(f"  {2 * REQUESTS_PER_PIPE / seconds:.0f} hostile requests/s; service running after: "
           f"{running}")

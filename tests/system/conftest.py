@@ -324,6 +324,14 @@ def start_on_board(board, time_frame=None):
     assert wait_until(lambda: reg_get("CurrentServiceMode") == 1, 10)
 
 
+def install_on_board(board, time_frame=None, image=None):
+    """Installs the service (from `image`, a copy of Halvaro.exe, when given) and starts it on
+    the board: for the benchmarks, which run without the tests' fixtures."""
+    installed = wine(image, "install") if image else halvaro("install")
+    assert installed.stdout == "Service installed successfully\n", installed.stdout
+    start_on_board(board, time_frame)
+
+
 def hexes(frames):
     return [f.data.hex(" ").upper() for f in frames]
 

@@ -107,7 +107,8 @@ make_prefix() {
   # What the platform reports of the service's calls (the execution state it asks for, and
   # later its event log entries) goes to wine's debug channels of the service process. A
   # service inherits the environment and the stderr of the prefix's services.exe, which the
-  # next wine program starts: the registry gives it the channels, and its stderr is the log.
+  # next wine program starts: the system environment in the registry gives it the channels
+  # (only while it starts), and its stderr is the log.
   "$HALVARO_WINE" reg add 'HKLM\System\CurrentControlSet\Control\Session Manager\Environment' \
     /v WINEDEBUG /d "$SERVICE_CHANNELS" /f >/dev/null
   wineserver -k; wineserver -w
@@ -116,6 +117,10 @@ make_prefix() {
   : >"$HALVARO_SERVICES_LOG"
   # The simulated firmware stands in for the WMI locator class of this prefix.
   "$HALVARO_WINE" regsvr32 /s "$HALVARO_BIN/SimWmi.dll" 2>>"$HALVARO_SERVICES_LOG"
+  # services.exe now runs with the channels in its environment, which it hands on to every
+  # service; every other program goes back to WINEDEBUG as the test bed sets it.
+  "$HALVARO_WINE" reg delete 'HKLM\System\CurrentControlSet\Control\Session Manager\Environment' \
+    /v WINEDEBUG /f >/dev/null
   # The simulated audio endpoint stands in for the platform's device enumerator: the machine
   # has one playback device, "Speakers", at half volume. (The simulated mixer is chosen per
   # program, by the tests that need it.)

@@ -38,18 +38,6 @@ uint32_t OnMixerChange(uint32_t, uint32_t) {
   return 0;
 }
 
-// Mixer machines report major version 5; newer systems have the endpoint API, where the
-// service watches the volume itself.
-bool IsMixerSystem() {
-  OSVERSIONINFOW version = {};
-  version.dwOSVersionInfoSize = sizeof(version);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  GetVersionExW(&version);
-#pragma GCC diagnostic pop
-  return version.dwMajorVersion < 6;
-}
-
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
@@ -65,7 +53,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   }
 
   std::unique_ptr<halvaro::VolumeMonitor> monitor;
-  if (IsMixerSystem()) {
+  if (halvaro::SystemUsesMixer()) {
     monitor = std::make_unique<halvaro::VolumeMonitor>();
     if (monitor->kind() == halvaro::kMixerBackend) {
       g_service_event = OpenServiceEvent();

@@ -39,31 +39,11 @@ int PipeFailure(const Arguments& args, const char* doing, const PipeAnswer& pipe
               JsonObject().Text("event", "error").Text("pipe_state", PipeStateToken(pipe.state)));
 }
 
-}  // namespace
+// What WaitForCodes returns when Ctrl+C or --for ended the watch: unsubscribe then.
+constexpr int kWatchEnded = -1;
 
-int RunWatch(const Arguments& args) {
-  ServiceStatus service;
-  const int not_running = RequireRunning(args, &service);
-  if (not_running != kExitOk) return not_running;
-
-  // The events come before the subscription so that no wake-up is missed in between; the
-  // service opens the same ones by name.
-  const uint32_t pid = GetCurrentProcessId();
-  UniqueHandle wake = ClientEvent(kWakeEventNameFormat, pid);
-  UniqueHandle removal;
-  if (wake) removal = ClientEvent(kRemovalEventNameFormat, pid);
-  if (!removal) {
-    return Fail(args, kExitFailure,
-                "cannot make the subscriber events (error " + std::to_string(GetLastError()) +
-                    ")");
-  }
-  InterruptEvent interrupt;
-  if (!interrupt.valid()) {
-    return Fail(args, kExitFailure,
-                "cannot install the Ctrl+C handler (error " + std::to_string(GetLastError()) +
-                    ")");
-  }
-
+// Subscribes `pid`; kExitOk once subscribed (and said so), else the exit code.
+int Subscribe(const Arguments& args, const ServiceStatus& service, uint32_t pid) {
   const SubscriptionAnswer subscribed =
       AskSubscription(service.process_id, kSubscribeCommand, pid);
   if (!subscribed.pipe.answered()) return PipeFailure(args, "subscribe", subscribed.pipe);
@@ -82,7 +62,13 @@ int RunWatch(const Arguments& args) {
         JsonObject().Text("event", "subscribed").Number("process_id", pid).Text("result",
                                                                                 Hex32(result)),
         text + "; Ctrl+C ends");
+  return kExitOk;
+}
 
+// Prints the code at each wake-up. kWatchEnded at Ctrl+C or when --for runs out; an exit
+// code when the watch ends otherwise (evicted, the service gone, a failed wait).
+int WaitForCodes(const Arguments& args, const ServiceStatus& service,
+                 const InterruptEvent& interrupt, HANDLE wake, HANDLE removal) {
   const bool bounded = args.for_seconds.has_value();
   const TickDeadline deadline =
       TickDeadline::After(bounded ? static_cast<DWORD>(*args.for_seconds) * 1000 : INFINITE);
@@ -91,17 +77,17 @@ int RunWatch(const Arguments& args) {
   constexpr DWORD kInterrupted = WAIT_OBJECT_0;
   constexpr DWORD kWoken = WAIT_OBJECT_0 + 1;
   constexpr DWORD kRemoved = WAIT_OBJECT_0 + 2;
-  const HANDLE events[3] = {interrupt.get(), wake.get(), removal.get()};
+  const HANDLE events[3] = {interrupt.get(), wake, removal};
   for (;;) {
     DWORD timeout = kServiceCheckMs;
     if (bounded) {
       const DWORD left = deadline.Remaining();
-      if (left == 0) break;
+      if (left == 0) return kWatchEnded;
       timeout = std::min<DWORD>(left, kServiceCheckMs);
     }
     const DWORD signalled = WaitForMultipleObjects(3, events, FALSE, timeout);
     if (signalled == kInterrupted) {
-      break;
+      return kWatchEnded;
     } else if (signalled == kWoken) {
       const SubscriptionAnswer last =
           AskSubscription(service.process_id, kReadLastCodeCommand, 0);
@@ -137,7 +123,10 @@ int RunWatch(const Arguments& args) {
                   JsonObject().Text("event", "error"));
     }
   }
+}
 
+int Unsubscribe(const Arguments& args, const ServiceStatus& service, uint32_t pid,
+                InterruptEvent& interrupt) {
   const SubscriptionAnswer unsubscribed =
       AskSubscription(service.process_id, kUnsubscribeCommand, pid);
   interrupt.Finished();
@@ -147,6 +136,38 @@ int RunWatch(const Arguments& args) {
                                                         Hex32(unsubscribed.reply.result)),
         "unsubscribed (result " + Hex32(unsubscribed.reply.result) + ")");
   return kExitOk;
+}
+
+}  // namespace
+
+int RunWatch(const Arguments& args) {
+  ServiceStatus service;
+  const int not_running = RequireRunning(args, &service);
+  if (not_running != kExitOk) return not_running;
+
+  // The events come before the subscription so that no wake-up is missed in between; the
+  // service opens the same ones by name.
+  const uint32_t pid = GetCurrentProcessId();
+  UniqueHandle wake = ClientEvent(kWakeEventNameFormat, pid);
+  UniqueHandle removal;
+  if (wake) removal = ClientEvent(kRemovalEventNameFormat, pid);
+  if (!removal) {
+    return Fail(args, kExitFailure,
+                "cannot make the subscriber events (error " + std::to_string(GetLastError()) +
+                    ")");
+  }
+  InterruptEvent interrupt;
+  if (!interrupt.valid()) {
+    return Fail(args, kExitFailure,
+                "cannot install the Ctrl+C handler (error " + std::to_string(GetLastError()) +
+                    ")");
+  }
+
+  const int subscribed = Subscribe(args, service, pid);
+  if (subscribed != kExitOk) return subscribed;
+  const int waited = WaitForCodes(args, service, interrupt, wake.get(), removal.get());
+  if (waited != kWatchEnded) return waited;
+  return Unsubscribe(args, service, pid, interrupt);
 }
 
 }  // namespace halvaro::ctl

@@ -116,7 +116,6 @@ void StopCompanions() {
   }
   HWND agent = FindAgentWindow();
   if (!agent && started) agent = AwaitAgentWindow(started.get());
-  companions.agent_window = agent;
   if (agent) {
     // The agent ends by itself. Until it has, it keeps its mutex: an agent that a quick
     // restart starts meanwhile would give way to it, and none would be left.

@@ -3,13 +3,10 @@
 // ended by image name.
 //
 // Threading: called by the start sequence and the stop path, which may overlap (a stop can
-// come while the start is still running); the agent window is written here and read by
-// nobody else. Every failure is silent.
+// come while the start is still running). Every failure is silent.
 #pragma once
 
 #include <windows.h>
-
-#include <atomic>
 
 #include "common/locks.h"
 #include "common/unique_resource.h"
@@ -17,7 +14,6 @@
 namespace halvaro {
 
 struct Companions {
-  std::atomic<HWND> agent_window{nullptr};  // what the last stop found
   Lock agent_lock;
   // The agent this service started, until the next stop takes it. Guarded by agent_lock;
   // taken by no other lock.

@@ -146,13 +146,9 @@ uint32_t StartEventListener() {
   EventListener& s = service.listener;
   {
     CriticalSectionGuard guard(s.lock);
-    if (s.running) {
-      s.started = 1;
-      return 1;
-    }
+    if (s.running) return 1;
     if (ConnectWmi(s.wmi) && StartEventQuery()) {
       s.running = 1;
-      s.started = 1;
     } else {
       ReleaseWmi(s.wmi);
     }

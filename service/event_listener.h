@@ -50,7 +50,6 @@ struct EventListener {
   // 1 from the first successful start on: an EventThread exists and keeps the connection
   // (or makes it again). Subscriptions are taken while it is 1.
   std::atomic<uint32_t> running{0};
-  std::atomic<uint32_t> started{0};
   std::atomic<uint32_t> last_event_code{0};  // written by EventThread only
   // Guarded by lock while no EventThread runs; EventThread's alone while it runs (running is
   // 1 then, so StartEventListener leaves it alone). Released by StopEventListener only after

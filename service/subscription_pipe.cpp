@@ -26,7 +26,7 @@ size_t SubscriptionClient(uint8_t* buffer, size_t received) {
     case kSubscribeCommand:
       // Tried whatever the payload: a client's subscribe is what brings a listener that
       // failed at start up again.
-      if (!s.listener.started) AwaitListenerForClient(kClientListenerWaitMs);
+      if (!s.listener.running) AwaitListenerForClient(kClientListenerWaitMs);
       if (!CarriesProcessId(request)) {
         result = kSubscriptionResultBadLength;
       } else if (s.listener.running) {

@@ -11,14 +11,14 @@ namespace {
 
 using Microsoft::WRL::ComPtr;
 
+}  // namespace
+
 bool SystemUsesMixer() {
   OSVERSIONINFOW version = {};
   version.dwOSVersionInfoSize = sizeof(version);
   GetVersionExW(&version);
   return version.dwMajorVersion <= 5;
 }
-
-}  // namespace
 
 VolumeMonitor::VolumeMonitor() {
   use_mixer_ = SystemUsesMixer();

@@ -45,6 +45,10 @@ namespace halvaro {
 // Pause between a default-device change and the re-opening of the backend.
 constexpr DWORD kDeviceChangeSettleMs = 1000;
 
+// Whether this system's volume is the legacy mixer's (major version 5) rather than the
+// endpoint's: the one check that chooses the backend, in the service and the agent alike.
+bool SystemUsesMixer();
+
 class VolumeMonitor {
  public:
   // Chooses the backend by the system's major version and opens it; kind 0 when that fails.

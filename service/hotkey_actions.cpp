@@ -57,9 +57,9 @@ void SetAvMode(ServiceState& s, bool on) {
   s.settings.av_mode = on ? 1 : 0;
   WriteAvMode(s.settings.av_mode);
   if (on) {
-    s.volume.awake_keeper.Start(KeepAwake);
+    s.av_mode.awake_keeper.Start(KeepAwake);
   } else {
-    s.volume.awake_keeper.Stop(kKeeperStopWaitMs);
+    s.av_mode.awake_keeper.Stop(kKeeperStopWaitMs);
   }
 }
 
@@ -86,6 +86,6 @@ uint32_t HandleHotkey(uint32_t code) {
   }
 }
 
-void ReleaseKeepAwake() { Service().volume.awake_keeper.Stop(kKeeperStopWaitMs); }
+void ReleaseKeepAwake() { Service().av_mode.awake_keeper.Stop(kKeeperStopWaitMs); }
 
 }  // namespace halvaro

@@ -25,6 +25,7 @@
 #include "service/board_reconnect.h"
 #include "service/companions.h"
 #include "service/event_listener.h"
+#include "service/hotkey_actions.h"
 #include "service/lifecycle.h"
 #include "service/optical_drive.h"
 #include "service/service_volume.h"
@@ -49,8 +50,9 @@ struct ServiceState {
   BoardReconnect board_reconnect;
   OpticalDrive drive;
 
-  // --- Master volume ---
+  // --- Master volume and the AV mode ---
   ServiceVolume volume;
+  AvMode av_mode;
 
   // --- Hotkey events and the subscription pipe ---
   EventListener listener;

@@ -35,9 +35,6 @@ struct ServiceVolume {
   // thread that waits on it. Both exist only when the event could be created.
   UniqueHandle mixer_notify_event;
   WorkerThread mixer_event_waiter;
-  // Holds the keep-awake request while the AV mode is on; started and stopped by the hotkey
-  // actions on EventThread, and by the stop path once EventThread has ended.
-  WorkerThread awake_keeper;
 };
 
 // The start value of the percentage: raw × 100 in unsigned 32-bit arithmetic (wrapping),

@@ -1,5 +1,6 @@
 #include "volume/audio_callbacks.h"
 
+#include "volume/endpoint_conversion.h"
 #include "volume/volume_monitor.h"
 
 namespace halvaro {
@@ -20,12 +21,13 @@ ULONG STDMETHODCALLTYPE CAudioEventCallback::AddRef() { return ++references_; }
 // The owner holds the first reference for the member's whole life: never 0 here.
 ULONG STDMETHODCALLTYPE CAudioEventCallback::Release() { return --references_; }
 
-HRESULT STDMETHODCALLTYPE CAudioEventCallback::OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA) {
+HRESULT STDMETHODCALLTYPE CAudioEventCallback::OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA data) {
   const VolumeChangeCallback callback = callback_.load();
   VolumeMonitor* owner = owner_.load();
   if (!callback || !owner) return E_FAIL;
   try {
-    callback(owner->GetVolume(), user_data_.load());
+    const uint32_t raw = data ? RawVolumeFromLevel(data->fMasterVolume) : owner->GetVolume();
+    callback(raw, user_data_.load());
   } catch (...) {
     // Nothing may unwind into the platform's notification thread.
   }

@@ -28,8 +28,9 @@ class CAudioEventCallback : public IAudioEndpointVolumeCallback {
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
   ULONG STDMETHODCALLTYPE AddRef() override;
   ULONG STDMETHODCALLTYPE Release() override;
-  // Reads the volume through the owner at this moment (the notification data is not read)
-  // and calls the change callback; E_FAIL when none is set.
+  // Calls the change callback with the level the notification carries: the endpoint it is
+  // registered on reports there what GetVolume would read at this moment. Without data the
+  // volume is read through the owner. E_FAIL when no callback is set.
   HRESULT STDMETHODCALLTYPE OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA data) override;
 
   void Set(VolumeChangeCallback callback, VolumeMonitor* owner, uint32_t user_data);

@@ -4,20 +4,29 @@
 //       command-3 round trips per second against the service's pipe, and against a
 //       minimal server in the same style (one instance waiting at a time, a thread per
 //       connection) on a pipe of its own, measured the same way
+//   PipeBench.exe compare <blocks> <per block>
+//       the time of one whole request on each pipe (connect, request, the reply's messages,
+//       the service's disconnect, close): the subscription pipe's command 3 and the
+//       AV-command pipe's operation 0 (no board exchange), in alternating blocks against a
+//       one-thread server of the same shape that makes its next instance before it serves a
+//       connected one (so its name never lapses either); prints the medians and their ratio
 //   PipeBench.exe latency <rounds> <SimFirmware.exe>
 //       press-to-wake latency: from the simulated press to this subscribed client's wake-up
 #include <windows.h>
 
 #include <algorithm>
+#include <memory>
 #include <cstdio>
 #include <cwchar>
 #include <string>
 #include <vector>
 
+#include "common/av_command_message.h"
 #include "common/bounded_format.h"
 #include "common/joinable_thread.h"
 #include "common/unique_resource.h"
 #include "common/subscription_message.h"
+#include "common/world_access.h"
 
 namespace halvaro {
 namespace {
@@ -103,6 +112,241 @@ int RoundTrips(int rounds) {
   return 0;
 }
 
+// --- compare: the service against the plainest server that keeps its name ---
+
+
+// What the plain server adds of the service's ways, to see what each costs: the service's
+// security descriptor on each instance, overlapped I/O with event waits, and the hand-over
+// of each connection to a second thread that writes the reply.
+enum Extra : unsigned { kNoExtra = 0, kDescriptor = 1, kOverlapped = 2, kHandOver = 4 };
+
+HANDLE MakeInstance(const wchar_t* name, unsigned extra) {
+  const DWORD mode = PIPE_ACCESS_DUPLEX | (extra & kOverlapped ? FILE_FLAG_OVERLAPPED : 0);
+  const DWORD type = PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT;
+  if (!(extra & kDescriptor)) {
+    return CreateNamedPipeW(name, mode, type, PIPE_UNLIMITED_INSTANCES, 8192, 8192, 150,
+                            nullptr);
+  }
+  halvaro::WorldAccessAttributes security(0x1201BF,
+                                          halvaro::WorldAccessAttributes::Network::kDenied);
+  return CreateNamedPipeW(name, mode, type, PIPE_UNLIMITED_INSTANCES, 8192, 8192, 150,
+                          security.get());
+}
+
+// One transfer, waited for on `event` when the instance is overlapped.
+bool Io(HANDLE pipe, bool write, void* bytes, DWORD length, DWORD* done, HANDLE event) {
+  if (!event) {
+    return write ? WriteFile(pipe, bytes, length, done, nullptr)
+                 : ReadFile(pipe, bytes, length, done, nullptr);
+  }
+  OVERLAPPED overlapped = {};
+  overlapped.hEvent = event;
+  const BOOL now = write ? WriteFile(pipe, bytes, length, done, &overlapped)
+                         : ReadFile(pipe, bytes, length, done, &overlapped);
+  if (!now && GetLastError() != ERROR_IO_PENDING) return false;
+  return GetOverlappedResult(pipe, &overlapped, done, TRUE);
+}
+
+void Reply(HANDLE pipe, bool av, uint8_t* buffer, DWORD received, HANDLE event) {
+  DWORD written = 0;
+  if (av) {
+    const size_t data = BuildAvReplyHeader(buffer, 0);
+    Io(pipe, true, buffer, static_cast<DWORD>(kAvHeaderSize), &written, event);
+    if (data) Io(pipe, true, buffer + kAvHeaderSize, static_cast<DWORD>(data), &written, event);
+  } else {
+    const size_t length = BuildSubscriptionReply(buffer, received, 0, 0);
+    Io(pipe, true, buffer, static_cast<DWORD>(length), &written, event);
+  }
+  FlushFileBuffers(pipe);
+  DisconnectNamedPipe(pipe);
+}
+
+// One thread (two with kHandOver): waits for a client, makes the next instance, then reads
+// the request, writes the reply (one message on the subscription pipe; header and data on
+// the AV pipe), flushes and disconnects.
+void PlainServer(const wchar_t* name, bool av, unsigned extra, HANDLE stop) {
+  UniqueHandle event(extra & kOverlapped ? CreateEventW(nullptr, TRUE, FALSE, nullptr) : nullptr);
+  UniqueHandle current(MakeInstance(name, extra));
+  // The hand-over: the reader passes the connection to a writer thread and waits for it.
+  UniqueHandle handed(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  UniqueHandle served(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  HANDLE job_pipe = nullptr;
+  DWORD job_received = 0;
+  uint8_t buffer[8 + 4096] = {};
+  halvaro::JoinableThread writer;
+  if (extra & kHandOver) {
+    writer = halvaro::JoinableThread([&] {
+      UniqueHandle writer_event(extra & kOverlapped ? CreateEventW(nullptr, TRUE, FALSE, nullptr)
+                                                    : nullptr);
+      const HANDLE waits[2] = {stop, handed.get()};
+      while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+        Reply(job_pipe, av, buffer, job_received, writer_event.get());
+        SetEvent(served.get());
+      }
+    });
+  }
+  while (current && WaitForSingleObject(stop, 0) == WAIT_TIMEOUT) {
+    bool connected = false;
+    if (event) {
+      OVERLAPPED overlapped = {};
+      overlapped.hEvent = event.get();
+      DWORD ignored = 0;
+      connected = ConnectNamedPipe(current.get(), &overlapped) ||
+                  GetLastError() == ERROR_PIPE_CONNECTED ||
+                  (GetLastError() == ERROR_IO_PENDING &&
+                   GetOverlappedResult(current.get(), &overlapped, &ignored, TRUE));
+    } else {
+      connected = ConnectNamedPipe(current.get(), nullptr) || GetLastError() == ERROR_PIPE_CONNECTED;
+    }
+    if (!connected) {
+      current.reset(MakeInstance(name, extra));
+      continue;
+    }
+    UniqueHandle next(MakeInstance(name, extra));
+    DWORD received = 0;
+    if (Io(current.get(), false, buffer, sizeof(buffer), &received, event.get())) {
+      if (extra & kHandOver) {
+        job_pipe = current.get();
+        job_received = received;
+        SetEvent(handed.get());
+        const HANDLE waits[2] = {stop, served.get()};
+        WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+      } else {
+        Reply(current.get(), av, buffer, received, event.get());
+      }
+    } else {
+      DisconnectNamedPipe(current.get());
+    }
+    current = std::move(next);
+  }
+}
+
+// One whole request in milliseconds, or a negative value when it failed.
+double TimedRequest(const wchar_t* name, const std::vector<uint8_t>& request) {
+  LARGE_INTEGER start, end;
+  QueryPerformanceCounter(&start);
+  UniqueHandle pipe;
+  for (int tries = 0; tries < 200 && !pipe; ++tries) {
+    pipe.reset(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                           nullptr));
+    if (!pipe) WaitNamedPipeW(name, 100);
+  }
+  if (!pipe) return -1;
+  DWORD done = 0;
+  if (!WriteFile(pipe.get(), request.data(), static_cast<DWORD>(request.size()), &done,
+                 nullptr)) {
+    return -1;
+  }
+  uint8_t reply[8 + 4096];
+  size_t total = 0;
+  while (ReadFile(pipe.get(), reply, sizeof(reply), &done, nullptr) && done) total += done;
+  pipe.reset();
+  QueryPerformanceCounter(&end);
+  return total ? Seconds(start, end) * 1000.0 : -1;
+}
+
+double Median(std::vector<double> samples) {
+  if (samples.empty()) return 0;
+  std::sort(samples.begin(), samples.end());
+  return samples[samples.size() / 2];
+}
+
+// Runs PlainServer in a process of its own, as the service is one: a server thread in the
+// measuring process itself slows every pipe call of that process under wine.
+class PlainServerProcess {
+ public:
+  PlainServerProcess(const wchar_t* name, bool av, unsigned extra) {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(self) + L"\" serve " + name + L" " +
+                           (av ? L"av " : L"sub ") + std::to_wstring(extra);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &info)) {
+      process_.reset(info.hProcess);
+      UniqueHandle thread(info.hThread);
+    }
+    // Ready once its first instance exists.
+    for (int i = 0; i < 200 && !WaitNamedPipeW(name, NMPWAIT_NOWAIT) &&
+                    GetLastError() == ERROR_FILE_NOT_FOUND;
+         ++i) {
+      Sleep(10);
+    }
+  }
+  ~PlainServerProcess() {
+    if (process_) {
+      TerminateProcess(process_.get(), 0);
+      WaitForSingleObject(process_.get(), 5000);
+    }
+  }
+
+ private:
+  UniqueHandle process_;
+};
+
+int Serve(const wchar_t* name, bool av, unsigned extra) {
+  UniqueHandle never(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  PlainServer(name, av, extra, never.get());  // until terminated
+  return 0;
+}
+
+// Alternating blocks of requests to the service's pipe and to one plain server each for
+// `extras`; the medians in the order given, the service's first.
+std::vector<double> Medians(const wchar_t* service_name, const wchar_t* plain_name, bool av,
+                            const std::vector<uint8_t>& request,
+                            const std::vector<unsigned>& extras, int blocks, int per_block,
+                            int* failures) {
+  std::vector<std::vector<double>> samples(extras.size() + 1);
+  for (int block = 0; block < blocks + 1; ++block) {  // block 0 warms every server up
+    for (size_t k = 0; k <= extras.size(); ++k) {
+      std::unique_ptr<PlainServerProcess> server;
+      if (k > 0) server = std::make_unique<PlainServerProcess>(plain_name, av, extras[k - 1]);
+      const wchar_t* name = k == 0 ? service_name : plain_name;
+      for (int i = 0; i < per_block; ++i) {
+        const double ms = TimedRequest(name, request);
+        if (ms < 0) ++*failures;
+        else if (block > 0) samples[k].push_back(ms);
+      }
+    }
+  }
+  std::vector<double> medians;
+  for (auto& s : samples) medians.push_back(Median(s));
+  return medians;
+}
+
+int Compare(int blocks, int per_block) {
+  const EncodedSubscriptionRequest last = EncodeSubscriptionRequest(kReadLastCodeCommand, 0);
+  struct Shape {
+    const char* name;
+    const wchar_t* service_format;
+    const wchar_t* plain_name;
+    std::vector<uint8_t> request;
+  };
+  const Shape shapes[] = {
+      {"sub", kSubscriptionPipeNameFormat, L"\\\\.\\pipe\\HalvaroBenchPlainSub",
+       std::vector<uint8_t>(last.bytes, last.bytes + last.length)},
+      {"av", kAvCommandPipeNameFormat, L"\\\\.\\pipe\\HalvaroBenchPlainAv",
+       EncodeAvRequest(kAvQueryOperation, 0)}};
+  const std::vector<unsigned> extras = {kNoExtra, kDescriptor, kOverlapped, kHandOver,
+                                        kDescriptor | kOverlapped | kHandOver};
+  for (const Shape& shape : shapes) {
+    wchar_t service_name[kPipeNameSize];
+    FormatBounded(service_name, kPipeNameSize, shape.service_format, 0);
+    int failures = 0;
+    const std::vector<double> m =
+        Medians(service_name, shape.plain_name, shape.service_format == kAvCommandPipeNameFormat,
+                shape.request, extras, blocks, per_block, &failures);
+    std::printf("pipe=%s failures=%d service_median_ms=%.3f plain_median_ms=%.3f "
+                "descriptor_ms=%.3f overlapped_ms=%.3f handover_ms=%.3f all_three_ms=%.3f "
+                "ratio=%.3f\n",
+                shape.name, failures, m[0], m[1], m[2], m[3], m[4], m[5],
+                m[1] > 0 ? m[0] / m[1] : 0.0);
+  }
+  return 0;
+}
+
 int Latency(int rounds, const wchar_t* firmware) {
   const uint32_t pid = GetCurrentProcessId();
   wchar_t name[kObjectNameSize];
@@ -159,9 +403,17 @@ int wmain(int argc, wchar_t** argv) {
   if (argc >= 3 && std::wcscmp(argv[1], L"roundtrips") == 0) {
     return halvaro::RoundTrips(std::wcstol(argv[2], nullptr, 10));
   }
+  if (argc >= 5 && std::wcscmp(argv[1], L"serve") == 0) {
+    return halvaro::Serve(argv[2], std::wcscmp(argv[3], L"av") == 0,
+                          static_cast<unsigned>(std::wcstoul(argv[4], nullptr, 10)));
+  }
+  if (argc >= 4 && std::wcscmp(argv[1], L"compare") == 0) {
+    return halvaro::Compare(std::wcstol(argv[2], nullptr, 10), std::wcstol(argv[3], nullptr, 10));
+  }
   if (argc >= 4 && std::wcscmp(argv[1], L"latency") == 0) {
     return halvaro::Latency(std::wcstol(argv[2], nullptr, 10), argv[3]);
   }
-  std::fputs("usage: PipeBench.exe roundtrips <n> | latency <n> <SimFirmware.exe>\n", stderr);
+  std::fputs("usage: PipeBench.exe roundtrips <n> | compare <blocks> <per block> |"
+             " latency <n> <SimFirmware.exe>\n", stderr);
   return 2;
 }

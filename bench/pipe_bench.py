@@ -1,5 +1,5 @@
-"""Subscription pipe: command-3 round trips against a minimal server of the same shape, and
-press-to-wake latency. Run by scripts/bench.sh inside the test bed."""
+"""Both pipes against the plainest server of the same shape (one request each, alternating
+blocks), subscription round trips per second, and press-to-wake latency. Run by scripts/bench.sh inside the test bed."""
 import os
 import subprocess
 import sys
@@ -14,14 +14,32 @@ def run(*args):
     return dict(pair.split("=") for pair in out.split())
 
 
+def compare(blocks=5, per_block=200):
+    """One dict per pipe: the medians of one whole request and their ratio."""
+    out = subprocess.run([conftest.WINE, conftest.program("PipeBench.exe"), "compare",
+                          str(blocks), str(per_block)],
+                         capture_output=True, text=True, check=True).stdout
+    return [dict(pair.split("=") for pair in line.split()) for line in out.splitlines()]
+
+
 def main():
     conftest.remove_service()
     assert conftest.halvaro("install").stdout == "Service installed successfully\n"
     try:
+        pipes = compare()
         trips = run("roundtrips", 300)
         latency = run("latency", 30, conftest.program("SimFirmware.exe"))
     finally:
         conftest.remove_service()
+    print("One request (connect, request, reply, disconnect), alternating blocks of 200")
+    for p in pipes:
+        print(f"  {p['pipe']:3}  service {float(p['service_median_ms']):.3f} ms, plain server "
+              f"{float(p['plain_median_ms']):.3f} ms median, ratio {float(p['ratio']):.3f} "
+              f"(target <= 1.10; {p['failures']} failed)")
+        print(f"       the plain server with the service's descriptor "
+              f"{float(p['descriptor_ms']):.3f} ms, overlapped I/O {float(p['overlapped_ms']):.3f}"
+              f" ms, a hand-over to a second thread {float(p['handover_ms']):.3f} ms, "
+              f"all three {float(p['all_three_ms']):.3f} ms")
     print("Subscription pipe, command 3, one connection per request")
     print(f"  service   {float(trips['service_per_s']):8.1f} round trips/s")
     print(f"  baseline  {float(trips['baseline_per_s']):8.1f} round trips/s (minimal server, same run)")

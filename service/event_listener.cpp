@@ -8,6 +8,7 @@
 #include "common/object_names.h"
 #include "common/tick_deadline.h"
 #include "service/event_code.h"
+#include "service/hotkey_actions.h"
 #include "service/service_state.h"
 #include "service/settings.h"
 #include "service/subscribers.h"
@@ -58,7 +59,8 @@ void DeliverEvent(ServiceState& s, IWbemClassObject* event) {
   if (SUCCEEDED(event->Get(kHotkeyCodeProperty, 0, value.get(), nullptr, nullptr)) &&
       EventCodeFromVariant(value.value(), &code)) {
     s.listener.last_event_code = code;
-    NotifySubscribers(s.subscriptions, code);
+    // One path per code: the service's own keys first, the subscribers for the rest.
+    if (HandleHotkey(code) != 1) NotifySubscribers(s.subscriptions);
   }
 }
 

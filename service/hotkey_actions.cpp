@@ -18,6 +18,9 @@ constexpr DWORD kKeeperStopWaitMs = 2000;
 uint32_t ApplyVolumeKey(ServiceState& s, VolumeMonitor& monitor, uint32_t percent) {
   ServiceVolume& v = s.volume;
   if (s.av_board_present) SendHotkeyVolume(s.serial_link, percent);
+  // Set before the level: the endpoint reports the key's own change back to the volume
+  // mirror (OnVolumeChanged), which finds this percentage already there and sends nothing,
+  // so the board gets the key's Hotkey volume frame alone.
   v.current_percent = percent;
   if (v.monitor_kind == kMixerBackend && monitor.IsMuted() != 0) monitor.Unmute();
   if (monitor.SetVolume(RawFromPercent(percent, v.range))) return 1;  // the endpoint unmutes

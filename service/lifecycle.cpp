@@ -40,7 +40,6 @@ uint32_t StartSequence() {
   ReadSettings(s.settings);
   if (!s.lifecycle.stopping) StartMerrowin();
   StartSubscriptionListener(0);
-  s.subscriptions.hotkey_callback = HandleHotkey;
   StartAvCommandListener(0);
 
   // The AV board: the link stays closed for the life of the service if it cannot be opened,

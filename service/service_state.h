@@ -8,13 +8,15 @@
 // Lock order. A thread may take a lock while it holds only locks listed above it:
 //   1. Lifecycle::lock          the whole start sequence; the stop path waits for it
 //   2. EventListener::lock      (critical section) StartEventListener, StopEventListener
-//   3. VolumeMonitor's backend lock, then its operation lock, then MixerVolume's locks
-//      (volume/volume_monitor.h); none is held while a change callback runs
+//   3. VolumeMonitor's backend lock, then its watcher call lock or MixerVolume's callback
+//      lock, then its operation lock and MixerVolume's lock (volume/volume_monitor.h). A
+//      change callback runs under the call lock: it takes the operation lock for its reads
+//      and the serial link's lock (4) for a whole exchange with the board
 //   4. SerialLink::lock         one whole board exchange, or an open or close of the port
 //   5. Subscriptions::lock      the subscriber list
 //   6. StatusRecord::lock       one status report
 // The locks inside WorkerGroup and PipeServer are leaves: nothing is called while they are
-// held. The hotkey callback runs before Subscriptions::lock is taken, never under it.
+// held. The hotkey actions run before Subscriptions::lock is taken, never under it.
 #pragma once
 
 #include <atomic>

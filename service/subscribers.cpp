@@ -59,11 +59,7 @@ uint32_t Unsubscribe(Subscriptions& subscriptions, uint32_t process_id) {
   return kSubscriptionResultDone;
 }
 
-void NotifySubscribers(Subscriptions& subscriptions, uint32_t code) {
-  if (HotkeyCallback callback = subscriptions.hotkey_callback.load();
-      callback && callback(code) == 1) {
-    return;
-  }
+void NotifySubscribers(Subscriptions& subscriptions) {
   std::lock_guard<Lock> guard(subscriptions.lock);
   for (const Subscriber& entry : subscriptions.list) SetEvent(entry.wake.get());
 }

@@ -1,11 +1,12 @@
 // The list of client programs subscribed to hotkey events, and their wake-up.
 //
 // Threading: Subscribe and Unsubscribe run on the subscription pipe's connection threads,
-// NotifySubscribers on EventThread. Each takes Subscriptions::lock for its list work; the
-// hotkey callback is called before the lock is taken, never under it.
+// NotifySubscribers on EventThread. Each takes Subscriptions::lock for its list work. The
+// list knows nothing of the codes the service takes itself: the listener offers each code to
+// the hotkey actions first (service/hotkey_actions.h) and wakes the subscribers only for
+// the codes those leave.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -14,9 +15,6 @@
 #include "common/unique_resource.h"
 
 namespace halvaro {
-
-// Takes a hotkey event code; returns 1 when it handled the code (no subscriber is woken).
-using HotkeyCallback = uint32_t (*)(uint32_t event_code);
 
 struct Subscriber {
   uint32_t process_id = 0;
@@ -27,8 +25,6 @@ struct Subscriber {
 struct Subscriptions {
   Lock lock;
   std::vector<Subscriber> list;  // guarded by lock; oldest first
-  // Set by the start sequence before the event listener starts; read by NotifySubscribers.
-  std::atomic<HotkeyCallback> hotkey_callback{nullptr};
 };
 
 // The most subscribers kept whatever "EMAMaxRegister" says: each costs two named events, and
@@ -41,8 +37,7 @@ constexpr uint32_t kMostSubscribers = 64;
 uint32_t Subscribe(Subscriptions& subscriptions, uint32_t process_id, uint32_t max_subscribers);
 uint32_t Unsubscribe(Subscriptions& subscriptions, uint32_t process_id);
 
-// Offers `code` to the hotkey callback; wakes every subscriber when the callback is unset or
-// does not take the code.
-void NotifySubscribers(Subscriptions& subscriptions, uint32_t code);
+// Wakes every subscriber (each reads the code through the pipe).
+void NotifySubscribers(Subscriptions& subscriptions);
 
 }  // namespace halvaro

@@ -28,6 +28,8 @@ uint32_t OnVolumeChanged(uint32_t raw, uint32_t) {
   VolumeMonitor* monitor = v.Monitor();
   const uint32_t mute = monitor ? monitor->IsMuted() : 0;
   const uint32_t percent = PercentFromRaw(raw, v.range);
+  // A volume key sets current_percent before it changes the level (ApplyVolumeKey), so its
+  // own change comes back here as unchanged and sends nothing.
   const uint32_t previous = v.current_percent.exchange(percent);
 
   if (mute == 1) {  // every change while muted shows 0, debounce or not

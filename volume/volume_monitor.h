@@ -16,8 +16,12 @@
 //   withdrawn and backends released with `lock_` not held, so a notification in flight can
 //   still read the volume and finish.
 // - The change callback runs on the thread that noticed the change (a platform notification
-//   thread, the mixer window thread or the watcher thread) with no lock of the monitor held;
-//   it may call the monitor's reads and writes, but not SetChangeCallback or destruction.
+//   thread, the mixer window thread or the watcher thread). The watcher calls it holding
+//   `watcher_call_lock_` and the mixer window thread holding MixerVolume's callback lock, so
+//   that SetChangeCallback waits for a call in progress; a platform notification holds
+//   none. The callback may call the monitor's reads and writes (`lock_`) and take the locks
+//   after them in the service's order (the serial link's, for a whole board exchange), but
+//   not call SetChangeCallback or destruction.
 // - Destruction stops the watcher thread and waits for it, then withdraws every registration
 //   and releases the backend: no change callback runs after destruction returns. It must not
 //   run on a thread that the change callback runs on.

@@ -19,12 +19,6 @@ bool Signalled(const UniqueHandle& event) {
   return WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0;
 }
 
-uint32_t g_callback_code = 0;
-uint32_t TakeC0(uint32_t code) {
-  g_callback_code = code;
-  return code == 0xC0 ? 1 : 0;
-}
-
 class SubscribersTest : public ::testing::Test {
  protected:
   uint32_t Subscribe(uint32_t pid) { return halvaro::Subscribe(subs_, pid, max_); }
@@ -85,34 +79,18 @@ TEST_F(SubscribersTest, UnsubscribeKeepsOrderAndSignalsNothing) {
   EXPECT_EQ(PidAt(1), 23u);
 }
 
-TEST_F(SubscribersTest, CodesTheCallbackTakesWakeNobody) {
+TEST_F(SubscribersTest, NotifyWakesEverySubscriber) {
   max_ = 2;
+  NotifySubscribers(subs_);  // an empty list: nothing to do
   Subscribe(31);
   Subscribe(32);
   UniqueHandle wake_31 = OpenClientEvent(kWakeEventNameFormat, 31);
   UniqueHandle wake_32 = OpenClientEvent(kWakeEventNameFormat, 32);
   ASSERT_TRUE(wake_31 && wake_32);
-
-  NotifySubscribers(subs_, 0x42);  // no callback: everybody wakes
-  EXPECT_TRUE(Signalled(wake_31));
-  EXPECT_TRUE(Signalled(wake_32));
-
-  subs_.hotkey_callback = &TakeC0;
-  NotifySubscribers(subs_, 0xC0);
-  EXPECT_EQ(g_callback_code, 0xC0u);
   EXPECT_FALSE(Signalled(wake_31));
-  EXPECT_FALSE(Signalled(wake_32));
-
-  NotifySubscribers(subs_, 0xC7);
-  EXPECT_EQ(g_callback_code, 0xC7u);
+  NotifySubscribers(subs_);
   EXPECT_TRUE(Signalled(wake_31));
   EXPECT_TRUE(Signalled(wake_32));
-}
-
-TEST_F(SubscribersTest, EmptyListOnlyAsksTheCallback) {
-  subs_.hotkey_callback = &TakeC0;
-  NotifySubscribers(subs_, 0x55);
-  EXPECT_EQ(g_callback_code, 0x55u);
 }
 
 }  // namespace

@@ -16,6 +16,11 @@ uint16_t AvDataLength(const uint8_t* header) {
                                (header[kAvDataLengthOffset + 1] << 8));
 }
 
+size_t AvReplyLength(const uint8_t* bytes, size_t received) {
+  if (received < kAvHeaderSize) return 0;
+  return kAvHeaderSize + AvDataLength(bytes);
+}
+
 bool AvDataLengthValid(uint16_t length) { return length >= 1 && length <= kAvMaxDataLength; }
 
 size_t BuildAvReplyHeader(uint8_t* header, uint32_t result) {

@@ -72,6 +72,11 @@ struct AvReplyHeader {
   uint32_t result = 0;
 };
 
+// How long the whole reply is (header and data, in two messages) whose first `received`
+// bytes are at `bytes`: the header's size plus its data length; 0 while the header is not
+// all there. A client reads until it has that many.
+size_t AvReplyLength(const uint8_t* bytes, size_t received);
+
 // Decodes a reply header; empty when fewer than 8 bytes came.
 std::optional<AvReplyHeader> DecodeAvReplyHeader(const uint8_t* bytes, size_t received);
 

@@ -65,6 +65,12 @@ size_t BuildSubscriptionReply(uint8_t* buffer, size_t received, uint32_t result,
   return kSubscriptionReplySize;
 }
 
+size_t SubscriptionReplyLength(const uint8_t* bytes, size_t received) {
+  if (received == 0) return 0;
+  return bytes[kSubscriptionCodeOffset] == kReadLastCodeReply ? kSubscriptionLastCodeReplySize
+                                                              : kSubscriptionReplySize;
+}
+
 EncodedSubscriptionRequest EncodeSubscriptionRequest(uint8_t command, uint32_t process_id,
                                                      uint32_t payload_length) {
   EncodedSubscriptionRequest request;

@@ -123,6 +123,10 @@ struct SubscriptionReply {
   uint32_t last_code = 0;             // offset 16 when has_last_code
 };
 
+// How long the whole reply is whose first `received` bytes are at `bytes`: 20 for reply
+// 0x83, 16 for every other; 0 while nothing came. A client reads until it has that many.
+size_t SubscriptionReplyLength(const uint8_t* bytes, size_t received);
+
 // Decodes the `received` bytes of a reply. Empty when fewer than 16 bytes came, or when a
 // reply 0x83 is shorter than 20 bytes.
 std::optional<SubscriptionReply> DecodeSubscriptionReply(const uint8_t* bytes,

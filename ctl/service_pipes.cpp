@@ -9,18 +9,6 @@ namespace halvaro::ctl {
 
 namespace {
 
-size_t SubscriptionReplyLength(const uint8_t* bytes, size_t received) {
-  if (received == 0) return 0;
-  return bytes[kSubscriptionCodeOffset] == kReadLastCodeReply ? kSubscriptionLastCodeReplySize
-                                                              : kSubscriptionReplySize;
-}
-
-// The header says how much data follows it.
-size_t AvReplyLength(const uint8_t* bytes, size_t received) {
-  if (received < kAvHeaderSize) return 0;
-  return kAvHeaderSize + AvDataLength(bytes);
-}
-
 PipeState StateOf(PipeOutcome outcome) {
   switch (outcome) {
     case PipeOutcome::kDone: return PipeState::kAnswers;

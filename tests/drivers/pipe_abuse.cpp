@@ -125,14 +125,11 @@ bool WellFormed(const Pipe& pipe, const std::vector<uint8_t>& reply) {
     if (header->reply_code != kAvOperationReply && header->reply_code != kAvUnknownCommandReply) {
       return false;
     }
-    return reply.size() == kAvHeaderSize + header->data_length;
+    return reply.size() == AvReplyLength(reply.data(), reply.size());
   }
   const std::optional<SubscriptionReply> decoded = DecodeSubscriptionReply(reply.data(), reply.size());
   if (!decoded) return false;
-  const size_t expected = decoded->reply_code == kReadLastCodeReply
-                              ? kSubscriptionLastCodeReplySize
-                              : kSubscriptionReplySize;
-  return reply.size() == expected;
+  return reply.size() == SubscriptionReplyLength(reply.data(), reply.size());
 }
 
 // Whether the service answers `request` (one message) at once. The subscription pipe

@@ -53,6 +53,8 @@ TEST(AvCommandMessageTest, DataLengthBoundsAndClientMessages) {
   EXPECT_EQ(decoded->data_length, 2u);
   EXPECT_EQ(decoded->result, kAvResultBadOperation);
   EXPECT_FALSE(DecodeAvReplyHeader(reply, 7));
+  EXPECT_EQ(AvReplyLength(reply, sizeof(reply)), 10u);  // the header and its 2 data bytes
+  EXPECT_EQ(AvReplyLength(reply, 7), 0u);
 }
 
 }  // namespace

@@ -261,6 +261,14 @@ TEST(SubscriptionMessageTest, ClientDecodesReplies) {
   EXPECT_EQ(last->last_code, 666u);
 }
 
+TEST(SubscriptionMessageTest, ReplyLengthFollowsTheReplyCode) {
+  const uint8_t code_reply[1] = {0x83};
+  const uint8_t other[1] = {0x81};
+  EXPECT_EQ(SubscriptionReplyLength(code_reply, 1), 20u);
+  EXPECT_EQ(SubscriptionReplyLength(other, 1), 16u);
+  EXPECT_EQ(SubscriptionReplyLength(other, 0), 0u);
+}
+
 TEST(SubscriptionMessageTest, ClientRejectsShortReplies) {
   const B sixteen(16, 0x00);
   EXPECT_FALSE(DecodeSubscriptionReply(sixteen.data(), 15).has_value());

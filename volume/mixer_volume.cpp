@@ -1,6 +1,7 @@
 #include "volume/mixer_volume.h"
 
 #include <memory>
+#include <utility>
 
 #include "common/object_names.h"
 #include "common/unique_resource.h"
@@ -110,7 +111,7 @@ void MixerVolume::OnControlChange(WPARAM mixer, LPARAM control) {
   if (!callback_) return;
   {
     std::lock_guard<Lock> guard(lock_);
-    if (!mixer_ || reinterpret_cast<WPARAM>(mixer_) != mixer) return;
+    if (!mixer_ || reinterpret_cast<WPARAM>(mixer_.get()) != mixer) return;
     const DWORD id = static_cast<DWORD>(control);
     if (id != volume_control_ && id != mute_control_) return;
   }
@@ -121,7 +122,7 @@ void MixerVolume::OnControlChange(WPARAM mixer, LPARAM control) {
 
 bool MixerVolume::Open() {
   std::lock_guard<Lock> guard(lock_);
-  CloseLocked();
+  mixer_.reset();
   // Every other call below is made only with a mixer open, so with the table in hand.
   const WinmmFunctions* const winmm = SystemWinmm();
   device_count_ = winmm ? winmm->GetNumDevs() : 0;
@@ -131,52 +132,47 @@ bool MixerVolume::Open() {
   volume_control_ = 0;
   if (device_count_ == 0) return false;
 
-  HMIXER mixer = nullptr;
-  if (winmm->Open(&mixer, 0, reinterpret_cast<DWORD_PTR>(window_.load()), 0, CALLBACK_WINDOW) !=
-      MMSYSERR_NOERROR) {
+  // Kept only once the speakers' volume and mute controls are found; closed otherwise.
+  UniqueMixer mixer;
+  if (winmm->Open(mixer.put(), 0, reinterpret_cast<DWORD_PTR>(window_.load()), 0,
+                  CALLBACK_WINDOW) != MMSYSERR_NOERROR) {
     return false;
   }
-  mixer_ = mixer;
-  if (winmm->GetDevCaps(reinterpret_cast<UINT_PTR>(mixer_), &caps_, sizeof(caps_)) !=
+  if (winmm->GetDevCaps(reinterpret_cast<UINT_PTR>(mixer.get()), &caps_, sizeof(caps_)) !=
       MMSYSERR_NOERROR) {
-    CloseLocked();
     return false;
   }
   MIXERLINEW line = {};
   line.cbStruct = sizeof(line);
   line.dwComponentType = MIXERLINE_COMPONENTTYPE_DST_SPEAKERS;
-  if (winmm->GetLineInfo(reinterpret_cast<HMIXEROBJ>(mixer_), &line,
+  if (winmm->GetLineInfo(reinterpret_cast<HMIXEROBJ>(mixer.get()), &line,
                          MIXER_OBJECTF_HMIXER | MIXER_GETLINEINFOF_COMPONENTTYPE) !=
       MMSYSERR_NOERROR) {
-    CloseLocked();
     return false;
   }
   MIXERCONTROLW volume = {};
   MIXERCONTROLW mute = {};
-  if (!QueryControl(mixer_, line.dwLineID, MIXERCONTROL_CONTROLTYPE_VOLUME, &volume)) {
-    CloseLocked();
+  if (!QueryControl(mixer.get(), line.dwLineID, MIXERCONTROL_CONTROLTYPE_VOLUME, &volume)) {
     return false;
   }
   volume_minimum_ = volume.Bounds.dwMinimum;
   volume_maximum_ = volume.Bounds.dwMaximum;
   volume_control_ = volume.dwControlID;
-  if (!QueryControl(mixer_, line.dwLineID, MIXERCONTROL_CONTROLTYPE_MUTE, &mute)) {
-    CloseLocked();
+  if (!QueryControl(mixer.get(), line.dwLineID, MIXERCONTROL_CONTROLTYPE_MUTE, &mute)) {
     return false;
   }
   mute_control_ = mute.dwControlID;
+  mixer_ = std::move(mixer);
   return true;
 }
 
 void MixerVolume::Close() {
   std::lock_guard<Lock> guard(lock_);
-  CloseLocked();
+  mixer_.reset();
 }
 
-void MixerVolume::CloseLocked() {
-  if (!mixer_) return;
-  SystemWinmm()->Close(mixer_);
-  mixer_ = nullptr;
+void MixerHandleTraits::Close(HMIXER mixer) {
+  if (const WinmmFunctions* winmm = SystemWinmm()) winmm->Close(mixer);
 }
 
 bool MixerVolume::ReadControl(DWORD MixerVolume::*control, uint32_t* value) {
@@ -189,7 +185,7 @@ bool MixerVolume::ReadControl(DWORD MixerVolume::*control, uint32_t* value) {
   details.cChannels = 1;  // the control is treated as uniform
   details.cbDetails = sizeof(detail);
   details.paDetails = &detail;
-  if (SystemWinmm()->GetControlDetails(reinterpret_cast<HMIXEROBJ>(mixer_), &details,
+  if (SystemWinmm()->GetControlDetails(reinterpret_cast<HMIXEROBJ>(mixer_.get()), &details,
                                        MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE) !=
       MMSYSERR_NOERROR) {
     return false;
@@ -208,7 +204,7 @@ bool MixerVolume::WriteControl(DWORD MixerVolume::*control, uint32_t value) {
   details.cChannels = 1;
   details.cbDetails = sizeof(detail);
   details.paDetails = &detail;
-  return SystemWinmm()->SetControlDetails(reinterpret_cast<HMIXEROBJ>(mixer_), &details,
+  return SystemWinmm()->SetControlDetails(reinterpret_cast<HMIXEROBJ>(mixer_.get()), &details,
                                           MIXER_OBJECTF_HMIXER |
                                               MIXER_SETCONTROLDETAILSF_VALUE) == MMSYSERR_NOERROR;
 }

@@ -26,10 +26,20 @@
 #include <mutex>
 
 #include "common/locks.h"
+#include "common/unique_resource.h"
 #include "common/worker_thread.h"
 #include "volume/volume_types.h"
 
 namespace halvaro {
+
+// An open mixer, closed through the system's winmm (volume/system_winmm.h).
+struct MixerHandleTraits {
+  using Type = HMIXER;
+  static Type Empty() { return nullptr; }
+  static bool IsEmpty(Type h) { return h == nullptr; }
+  static void Close(Type h);
+};
+using UniqueMixer = UniqueResource<MixerHandleTraits>;
 
 class MixerVolume {
  public:
@@ -63,10 +73,8 @@ class MixerVolume {
   void OnControlChange(WPARAM mixer, LPARAM control);
   bool ReadControl(DWORD MixerVolume::*control, uint32_t* value);
   bool WriteControl(DWORD MixerVolume::*control, uint32_t value);
-  void CloseLocked();  // caller holds lock_
-
   Lock lock_;
-  HMIXER mixer_ = nullptr;          // guarded by lock_
+  UniqueMixer mixer_;               // guarded by lock_
   UINT device_count_ = 0;           // guarded by lock_
   MIXERCAPSW caps_{};               // guarded by lock_
   uint32_t volume_minimum_ = 0;     // guarded by lock_

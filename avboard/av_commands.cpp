@@ -9,11 +9,11 @@
 namespace halvaro {
 
 uint32_t AvExchange(SerialLink& link, const AvFrame& frame, int attempt_limit) {
-  if (!link.open) return 0;
+  if (!link.open()) return 0;
   // The line is waited for no longer than one exchange takes at most, so that no caller (the
   // window thread, EventThread, an audio notification thread) is held behind a slow board.
   std::unique_lock<TimedLock> guard(link.lock, std::chrono::milliseconds(kExchangeDeadlineMs));
-  if (!guard.owns_lock() || !link.open) return 0;  // busy, or closed while this sender waited
+  if (!guard.owns_lock() || !link.open()) return 0;  // busy, or closed while this sender waited
 
   const TickDeadline deadline = TickDeadline::After(kExchangeDeadlineMs);
   PurgeComm(link.handle.get(), PURGE_TXCLEAR | PURGE_RXCLEAR);

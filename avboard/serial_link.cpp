@@ -24,10 +24,9 @@ void EnsureTotalTimeout(HANDLE port, DWORD COMMTIMEOUTS::*multiplier,
   SetCommTimeouts(port, &timeouts);
 }
 
-// Caller holds link.lock.
-void CloseHandleLocked(SerialLink& link) {
-  link.open = 0;
-  link.handle.reset();
+// From open to `to` (closed or lost), the handle let go. Caller holds link.lock.
+void CloseHandleLocked(SerialLink& link, LinkState to) {
+  if (MoveLink(link, LinkState::kOpen, to)) link.handle.reset();
 }
 
 // Whether a port whose transfer has failed is gone: its driver no longer answers the error
@@ -41,21 +40,23 @@ bool SerialPortGone(HANDLE port) {
 // After a failed transfer, or to look at the port. Caller holds link.lock.
 void NoteTransferFailure(SerialLink& link, HANDLE port) {
   if (!SerialPortGone(port)) return;
-  CloseHandleLocked(link);
-  link.lost = true;
+  CloseHandleLocked(link, LinkState::kLost);
 }
 
 }  // namespace
 
+bool MoveLink(SerialLink& link, LinkState from, LinkState to) {
+  return LegalLinkMove(from, to) && link.state.compare_exchange_strong(from, to);
+}
+
 uint32_t OpenSerialLink(SerialLink& link) {
-  if (link.retired) return 0;
+  if (link.retired()) return 0;
   wchar_t name[kObjectNameSize];
   FormatBounded(name, kObjectNameSize, kSerialPortNameFormat, link.port_number);
 
   UniqueHandle port(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
-  link.open = 0;
-  link.handle.reset();
+  CloseHandleLocked(link, LinkState::kClosed);  // a lost link stays lost until it opens
   if (!port) return 0;
 
   DCB dcb = {};
@@ -67,20 +68,23 @@ uint32_t OpenSerialLink(SerialLink& link) {
   dcb.StopBits = ONESTOPBIT;
   if (!SetCommState(port.get(), &dcb)) return 0;
 
-  link.handle.reset(port.release());  // the handle is in place before the flag says open
-  link.open = 1;
-  link.lost = false;
-  return 1;
+  link.handle.reset(port.release());  // the handle is in place before the state says open
+  if (MoveLink(link, LinkState::kClosed, LinkState::kOpen) ||
+      MoveLink(link, LinkState::kLost, LinkState::kOpen)) {
+    return 1;
+  }
+  link.handle.reset();  // retired meanwhile
+  return 0;
 }
 
 uint32_t OpenSerialLinkWithRetry(SerialLink& link) {
   // Nothing signals this event: waiting on it is the pause between attempts.
   UniqueHandle pause(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-    if (link.retired) return 0;  // the stop has taken the port for good
+    if (link.retired()) return 0;  // the stop has taken the port for good
     {
       std::lock_guard<TimedLock> guard(link.lock);
-      if (attempt == 0 && link.open) CloseHandleLocked(link);
+      if (attempt == 0) CloseHandleLocked(link, LinkState::kClosed);
       if (OpenSerialLink(link)) return 1;
     }
     if (pause) {
@@ -89,44 +93,46 @@ uint32_t OpenSerialLinkWithRetry(SerialLink& link) {
       Sleep(kOpenRetryPauseMs);
     }
   }
-  if (!link.open && !link.retired) link.lost = true;
-  return link.open;
+  MoveLink(link, LinkState::kClosed, LinkState::kLost);
+  return link.open();
 }
 
 uint32_t ReopenLostSerialLink(SerialLink& link) {
-  if (!link.lost || link.retired) return 0;
+  if (!link.lost()) return 0;
   std::lock_guard<TimedLock> guard(link.lock);
-  if (!link.lost) return link.open;  // opened by another caller meanwhile
+  if (!link.lost()) return link.open();  // opened by another caller meanwhile
   return OpenSerialLink(link);
 }
 
 void CheckSerialLink(SerialLink& link) {
-  if (!link.open) return;
+  if (!link.open()) return;
   // An exchange in progress shows the port alive anyway: no need to wait long for it.
   std::unique_lock<TimedLock> guard(link.lock, kCloseWait);
-  if (guard.owns_lock() && link.open) NoteTransferFailure(link, link.handle.get());
+  if (guard.owns_lock() && link.open()) NoteTransferFailure(link, link.handle.get());
 }
 
 
 void CloseSerialLink(SerialLink& link) {
-  if (!link.open) return;
-  link.open = 0;  // an exchange in flight stops at its next transfer
+  // Moved first: an exchange in flight stops at its next transfer.
+  if (!MoveLink(link, LinkState::kOpen, LinkState::kClosed)) return;
   std::unique_lock<TimedLock> guard(link.lock, kCloseWait);
   if (!guard.owns_lock()) return;
-  CloseHandleLocked(link);
+  link.handle.reset();
 }
 
 void RetireSerialLink(SerialLink& link) {
-  link.retired = true;
-  link.open = 0;
-  // Taken even when the link reads closed: an open may be under way on another thread.
+  for (LinkState now = link.state; !MoveLink(link, now, LinkState::kRetired);
+       now = link.state) {
+    if (now == LinkState::kRetired) break;
+  }
+  // Taken even when the link was closed: an open may be under way on another thread.
   std::unique_lock<TimedLock> guard(link.lock, kCloseWait);
   if (!guard.owns_lock()) return;
-  CloseHandleLocked(link);
+  link.handle.reset();
 }
 
 DWORD SerialWrite(SerialLink* link, const uint8_t* bytes, DWORD count) {
-  if (!link || !link->open) return 0;
+  if (!link || !link->open()) return 0;
   HANDLE port = link->handle.get();
   EnsureTotalTimeout(port, &COMMTIMEOUTS::WriteTotalTimeoutMultiplier,
                      &COMMTIMEOUTS::WriteTotalTimeoutConstant);
@@ -136,7 +142,7 @@ DWORD SerialWrite(SerialLink* link, const uint8_t* bytes, DWORD count) {
 }
 
 DWORD SerialReadReply(SerialLink* link, uint8_t reply[2], DWORD timeout_ms) {
-  if (!link || !link->open) return 0;
+  if (!link || !link->open()) return 0;
   HANDLE port = link->handle.get();
   EnsureTotalTimeout(port, &COMMTIMEOUTS::ReadTotalTimeoutMultiplier,
                      &COMMTIMEOUTS::ReadTotalTimeoutConstant, timeout_ms);

@@ -5,10 +5,9 @@
 // merely stays silent leaves the port as it is.
 //
 // Threading: `lock` serialises whole command exchanges (see av_commands.h) and guards
-// `handle`; the exchange holds it from its purge to its return. `open` may be read without
-// the lock: it is cleared first by CloseSerialLink so that an exchange in flight gives up at
-// its next transfer instead of holding up the stop. `lost` is written under the lock and
-// read without it.
+// `handle`; the exchange holds it from its purge to its return. `state` may be read without
+// the lock: a close moves it first so that an exchange in flight gives up at its next
+// transfer instead of holding up the stop.
 #pragma once
 
 #include <windows.h>
@@ -22,16 +21,37 @@
 
 namespace halvaro {
 
+// Where the link stands. Lost: the port could not be opened, or failed under a transfer,
+// and may be opened again. Retired: closed for good by the stop.
+enum class LinkState : uint32_t { kClosed, kOpen, kLost, kRetired };
+
+// The moves a link may make, all of them: closed or lost to open; open to closed; open or
+// closed to lost; any but retired to retired. Retired is final.
+constexpr bool LegalLinkMove(LinkState from, LinkState to) {
+  switch (to) {
+    case LinkState::kOpen: return from == LinkState::kClosed || from == LinkState::kLost;
+    case LinkState::kClosed: return from == LinkState::kOpen;
+    case LinkState::kLost: return from == LinkState::kOpen || from == LinkState::kClosed;
+    case LinkState::kRetired: return from != LinkState::kRetired;
+  }
+  return false;
+}
+
 struct SerialLink {
   uint32_t baud_rate = 9600;   // written before the link is opened
   int32_t port_number = 1;     // written before the link is opened
-  UniqueHandle handle;         // guarded by lock; null while closed
-  std::atomic<uint32_t> open{0};
-  // The port could not be opened, or failed under a transfer; cleared by the next open.
-  std::atomic<bool> lost{false};
-  std::atomic<bool> retired{false};
+  UniqueHandle handle;         // guarded by lock; null unless open
+  std::atomic<LinkState> state{LinkState::kClosed};  // changed by MoveLink only
   TimedLock lock;
+
+  bool open() const { return state == LinkState::kOpen; }
+  bool lost() const { return state == LinkState::kLost; }
+  bool retired() const { return state == LinkState::kRetired; }
 };
+
+// Moves the link from `from` to `to` if it is at `from` and the move is legal; whether it
+// moved.
+bool MoveLink(SerialLink& link, LinkState from, LinkState to);
 
 constexpr int kOpenAttempts = 50;
 constexpr DWORD kOpenRetryPauseMs = 20;

@@ -85,7 +85,7 @@ int Run(int argc, wchar_t** argv) {
     std::printf("reopen=%u\n", OpenSerialLinkWithRetry(link));
     CloseSerialLink(link);
     CloseSerialLink(link);
-    std::printf("closed_open_flag=%u\n", link.open.load());
+    std::printf("closed_open_flag=%u\n", link.open() ? 1u : 0u);
     PrintAllCommands(link);
   } else if (command == L"flood") {
     const int threads = static_cast<int>(value);

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "avboard/av_frames.h"
+#include "avboard/serial_link.h"
 
 namespace halvaro {
 namespace {
@@ -60,6 +61,23 @@ TEST(AvFramesTest, OnlyF00FAcknowledges) {
   EXPECT_FALSE(IsAcknowledgement(swapped));
   EXPECT_FALSE(IsAcknowledgement(half));
   EXPECT_FALSE(IsAcknowledgement(zero));
+}
+
+// The link's moves: a lost port is opened again, never merely closed; retired is final; a
+// move from a state the link is not in does nothing.
+TEST(SerialLinkStateTest, RetiredIsFinalAndLostOnlyOpens) {
+  using S = LinkState;
+  for (S to : {S::kClosed, S::kOpen, S::kLost, S::kRetired}) {
+    EXPECT_FALSE(LegalLinkMove(S::kRetired, to));
+  }
+  EXPECT_FALSE(LegalLinkMove(S::kLost, S::kClosed));
+
+  SerialLink link;
+  EXPECT_FALSE(MoveLink(link, S::kOpen, S::kClosed));
+  EXPECT_TRUE(MoveLink(link, S::kClosed, S::kLost));
+  EXPECT_TRUE(MoveLink(link, S::kLost, S::kRetired));
+  EXPECT_FALSE(MoveLink(link, S::kRetired, S::kOpen));
+  EXPECT_TRUE(link.retired());
 }
 
 }  // namespace

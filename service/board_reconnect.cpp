@@ -1,6 +1,7 @@
 #include "service/board_reconnect.h"
 
 #include "avboard/av_commands.h"
+#include "common/com_apartment.h"
 #include "service/hidden_window.h"
 #include "service/service_state.h"
 #include "service/volume_mirror.h"
@@ -24,6 +25,7 @@ void GreetReturningBoard(HANDLE stop_event) {
 }  // namespace
 
 void BoardReconnectThread(HANDLE stop_event) {
+  ComApartment apartment;  // the greeting reads the mute through the volume monitor
   ServiceState& s = Service();
   HANDLE waits[] = {stop_event, s.board_reconnect.check_now.get()};
   for (;;) {

@@ -80,6 +80,7 @@ bool Reconnect(ServiceState& s, HANDLE stop_event) {
 }
 
 void ListenerRetryThread(HANDLE stop_event) {
+  ComApartment apartment;  // its starts make the connection: COM on this thread
   for (DWORD pause = kFirstRestartPauseMs; !Service().listener.running;
        pause = NextRestartPause(pause)) {
     if (WaitStopOrRestart(stop_event, pause) == Wake::kStop) return;
@@ -95,11 +96,6 @@ DWORD NextRestartPause(DWORD pause_ms) {
 
 uint32_t ConnectWmi(WmiConnection& wmi) {
   ReleaseWmi(wmi);
-  const HRESULT security =
-      CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
-                           RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
-  if (FAILED(security) && security != RPC_E_TOO_LATE) return 0;
-
   if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
                               reinterpret_cast<void**>(wmi.locator.GetAddressOf())))) {
     ReleaseWmi(wmi);

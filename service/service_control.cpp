@@ -57,6 +57,10 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
   // message loop below never ends, since nothing posts WM_QUIT to this thread.
   ComApartment apartment(COINIT_MULTITHREADED);
   if (!apartment.ok()) return;
+  // The process's COM security, once, before any COM object is made: the WMI connection and
+  // the audio endpoint rely on it (a second call would fail with RPC_E_TOO_LATE).
+  CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
+                       RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
   UniqueWindow window = CreateHiddenWindow();
   s.lifecycle.hidden_window = window.get();
   StartSequence();

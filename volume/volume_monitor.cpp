@@ -52,11 +52,6 @@ void VolumeMonitor::Reinitialize() {
 }
 
 bool VolumeMonitor::OpenEndpoint() {
-  const HRESULT security =
-      CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
-                           RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
-  if (FAILED(security) && security != RPC_E_TOO_LATE) return false;
-
   ReleaseEnumerator();  // one kept from an open that found no device holds the client
   ComPtr<IMMDeviceEnumerator> enumerator;
   if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,

@@ -9,7 +9,8 @@
 // Threading:
 // - Every operation may be called from any thread that is in the multithreaded apartment
 //   (the owner's threads; the watcher thread enters it itself). The monitor does not enter or
-//   leave apartments for its callers.
+//   leave apartments for its callers, nor does it set the process's COM security: that is
+//   its owner's (the service sets it once in ServiceMain).
 // - `lock_` guards the open backend for each short operation (GetVolume, SetVolume, IsMuted,
 //   Unmute, bounds). `backend_lock_` serialises the changes of the backend (Reinitialize,
 //   CloseBackend, SetChangeCallback) and is taken before `lock_`. Registrations are

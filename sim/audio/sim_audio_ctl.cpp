@@ -282,6 +282,94 @@ void PrintStatus(const StateRecord& r) {
 
 bool Is(const wchar_t* text, const wchar_t* word) { return _wcsicmp(text, word) == 0; }
 
+// The commands, each given the arguments after its name.
+int WatchCommand(int extra, wchar_t** args) {
+  if (extra > 1) return Usage();
+  std::optional<DWORD> seconds = kDefaultWatchSeconds;
+  if (extra == 1 && !(seconds = ParseSeconds(args[0]))) return Usage();
+  return simaudio::RunWatch(*seconds);
+}
+
+// level|mute <value> [device]
+int VolumeCommand(const wchar_t* command, int extra, wchar_t** args) {
+  if (extra < 1 || extra > 2) return Usage();
+  std::optional<float> level;
+  std::optional<bool> muted;
+  if (Is(command, L"level") ? !(level = ParseLevel(args[0])) : !(muted = ParseSwitch(args[0]))) {
+    return Usage();
+  }
+  // An optional trailing device name, checked before the state is touched.
+  const wchar_t* device = extra > 1 ? args[1] : nullptr;
+  if (device != nullptr && !UsableName(device)) return Usage();
+  std::optional<SharedState> state = OpenState();
+  return state ? ChangeVolume(*state, device, level, muted) : kFailed;
+}
+
+int AddCommand(int extra, wchar_t** args) {
+  if (extra < 1 || extra > 2 || !UsableName(args[0])) return Usage();
+  std::optional<float> level = kDefaultAddLevel;
+  if (extra == 2 && !(level = ParseLevel(args[1]))) return Usage();
+  std::optional<SharedState> state = OpenState();
+  return state ? AddDevice(*state, args[0], *level) : kFailed;
+}
+
+int RemoveCommand(int extra, wchar_t** args) {
+  if (extra != 1 || !UsableName(args[0])) return Usage();
+  std::optional<SharedState> state = OpenState();
+  return state ? RemoveDevice(*state, args[0]) : kFailed;
+}
+
+// default|capture-default <device|none>, default-role <role> <device|none>
+int DefaultCommand(const wchar_t* command, int extra, wchar_t** args) {
+  const bool one_role = Is(command, L"default-role");
+  if (extra != (one_role ? 2 : 1)) return Usage();
+  std::optional<uint32_t> role = 0;
+  if (one_role && !(role = ParseRole(args[0]))) return Usage();
+  const wchar_t* device = args[one_role ? 1 : 0];
+  if (IsNone(device)) {
+    device = nullptr;
+  } else if (!UsableName(device)) {
+    return Usage();
+  }
+  const uint32_t flow = Is(command, L"capture-default") ? eCapture : eRender;
+  std::optional<SharedState> state = OpenState();
+  if (!state) return kFailed;
+  return one_role ? SetDefaults(*state, flow, *role, *role + 1, device)
+                  : SetDefaults(*state, flow, 0, kRoleCount, device);
+}
+
+int FaultCommand(int extra, wchar_t** args) {
+  if (extra != 2) return Usage();
+  const std::optional<bool> on = ParseSwitch(args[1]);
+  const wchar_t* const name = args[0];
+  const bool enumerator = Is(name, L"enumerator");
+  const bool set = Is(name, L"set");
+  if (!on || (!enumerator && !set && !Is(name, L"activate"))) return Usage();
+  std::optional<SharedState> state = OpenState();
+  if (!state) return kFailed;
+  state->Locked([&](StateRecord& r) {
+    (enumerator ? r.fault_enumerator : set ? r.fault_set : r.fault_activate) = *on ? 1 : 0;
+    return 0;
+  });
+  std::wprintf(L"fault_%ls=%d\n", enumerator ? L"enumerator" : set ? L"set" : L"activate",
+               *on ? 1 : 0);
+  return kDone;
+}
+
+// status|reset
+int StateCommand(const wchar_t* command, int extra) {
+  if (extra != 0) return Usage();
+  std::optional<SharedState> state = OpenState();
+  if (!state) return kFailed;
+  if (Is(command, L"reset")) {
+    state->Reset();
+    std::wprintf(L"reset=1\n");
+  } else {
+    PrintStatus(state->Snapshot());
+  }
+  return kDone;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -289,88 +377,15 @@ int wmain(int argc, wchar_t** argv) {
   const wchar_t* command = argv[1];
   const int extra = argc - 2;  // arguments after the command
   wchar_t** args = argv + 2;
-  // An optional trailing device name; checked before the state is touched.
-  auto device_at = [&](int index) -> const wchar_t* {
-    return extra > index ? args[index] : nullptr;
-  };
-
-  if (Is(command, L"watch")) {
-    if (extra > 1) return Usage();
-    std::optional<DWORD> seconds = kDefaultWatchSeconds;
-    if (extra == 1 && !(seconds = ParseSeconds(args[0]))) return Usage();
-    return simaudio::RunWatch(*seconds);
-  }
-
-  if (Is(command, L"level") || Is(command, L"mute")) {
-    if (extra < 1 || extra > 2) return Usage();
-    std::optional<float> level;
-    std::optional<bool> muted;
-    if (Is(command, L"level") ? !(level = ParseLevel(args[0])) : !(muted = ParseSwitch(args[0]))) {
-      return Usage();
-    }
-    const wchar_t* device = device_at(1);
-    if (device != nullptr && !UsableName(device)) return Usage();
-    std::optional<SharedState> state = OpenState();
-    return state ? ChangeVolume(*state, device, level, muted) : kFailed;
-  }
-  if (Is(command, L"add")) {
-    if (extra < 1 || extra > 2 || !UsableName(args[0])) return Usage();
-    std::optional<float> level = kDefaultAddLevel;
-    if (extra == 2 && !(level = ParseLevel(args[1]))) return Usage();
-    std::optional<SharedState> state = OpenState();
-    return state ? AddDevice(*state, args[0], *level) : kFailed;
-  }
-  if (Is(command, L"remove")) {
-    if (extra != 1 || !UsableName(args[0])) return Usage();
-    std::optional<SharedState> state = OpenState();
-    return state ? RemoveDevice(*state, args[0]) : kFailed;
-  }
+  if (Is(command, L"watch")) return WatchCommand(extra, args);
+  if (Is(command, L"level") || Is(command, L"mute")) return VolumeCommand(command, extra, args);
+  if (Is(command, L"add")) return AddCommand(extra, args);
+  if (Is(command, L"remove")) return RemoveCommand(extra, args);
   if (Is(command, L"default") || Is(command, L"capture-default") ||
       Is(command, L"default-role")) {
-    const bool one_role = Is(command, L"default-role");
-    if (extra != (one_role ? 2 : 1)) return Usage();
-    std::optional<uint32_t> role = 0;
-    if (one_role && !(role = ParseRole(args[0]))) return Usage();
-    const wchar_t* device = args[one_role ? 1 : 0];
-    if (IsNone(device)) {
-      device = nullptr;
-    } else if (!UsableName(device)) {
-      return Usage();
-    }
-    const uint32_t flow = Is(command, L"capture-default") ? eCapture : eRender;
-    std::optional<SharedState> state = OpenState();
-    if (!state) return kFailed;
-    return one_role ? SetDefaults(*state, flow, *role, *role + 1, device)
-                    : SetDefaults(*state, flow, 0, kRoleCount, device);
+    return DefaultCommand(command, extra, args);
   }
-  if (Is(command, L"fault")) {
-    if (extra != 2) return Usage();
-    const std::optional<bool> on = ParseSwitch(args[1]);
-    const wchar_t* const name = args[0];
-    const bool enumerator = Is(name, L"enumerator");
-    const bool set = Is(name, L"set");
-    if (!on || (!enumerator && !set && !Is(name, L"activate"))) return Usage();
-    std::optional<SharedState> state = OpenState();
-    if (!state) return kFailed;
-    state->Locked([&](StateRecord& r) {
-      (enumerator ? r.fault_enumerator : set ? r.fault_set : r.fault_activate) = *on ? 1 : 0;
-      return 0;
-    });
-    std::wprintf(L"fault_%ls=%d\n", enumerator ? L"enumerator" : set ? L"set" : L"activate",
-                 *on ? 1 : 0);
-    return kDone;
-  }
-  if (Is(command, L"status") || Is(command, L"reset")) {
-    if (extra != 0) return Usage();
-    std::optional<SharedState> state = OpenState();
-    if (!state) return kFailed;
-    if (Is(command, L"reset")) {
-      state->Reset();
-      std::wprintf(L"reset=1\n");
-    } else {
-      PrintStatus(state->Snapshot());
-    }
-    return kDone;
-  }
+  if (Is(command, L"fault")) return FaultCommand(extra, args);
+  if (Is(command, L"status") || Is(command, L"reset")) return StateCommand(command, extra);
   return Usage();
 }

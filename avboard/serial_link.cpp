@@ -121,9 +121,9 @@ void CloseSerialLink(SerialLink& link) {
 }
 
 void RetireSerialLink(SerialLink& link) {
-  for (LinkState now = link.state; !MoveLink(link, now, LinkState::kRetired);
-       now = link.state) {
-    if (now == LinkState::kRetired) break;
+  LinkState now = link.state;
+  while (now != LinkState::kRetired && !MoveLink(link, now, LinkState::kRetired)) {
+    now = link.state;  // moved meanwhile: retire from where it is now
   }
   // Taken even when the link was closed: an open may be under way on another thread.
   std::unique_lock<TimedLock> guard(link.lock, kCloseWait);

@@ -36,21 +36,29 @@ def halvaro(*args, timeout=60):
     return wine(program("Halvaro.exe"), *args, timeout=timeout)
 
 
+def reg_query(*args):
+    """wine's `reg query SERVICE_KEY *args` output, or None when the value (or the key) is
+    absent. A query that fails for any other reason fails the test, so that "absent" is
+    never a failed query."""
+    result = wine("reg", "query", SERVICE_KEY, *args)
+    if result.returncode == 0:
+        return result.stdout
+    said = result.stdout + result.stderr
+    if "Unable to find the specified registry" in said:
+        return None
+    raise AssertionError(f"reg query {' '.join(args)} failed ({result.returncode}): {said}")
+
+
 def reg_get(name):
-    """A REG_DWORD value of the service key, or None when the value (or the key) is absent.
-    A query that fails for any other reason fails the test, so that "absent" is never a
-    failed query."""
-    result = wine("reg", "query", SERVICE_KEY, "/v", name)
-    if result.returncode != 0:
-        said = result.stdout + result.stderr
-        if "Unable to find the specified registry" in said:
-            return None
-        raise AssertionError(f"reg query {name} failed ({result.returncode}): {said}")
-    for line in result.stdout.splitlines():
+    """A REG_DWORD value of the service key, or None when it (or the key) is absent."""
+    out = reg_query("/v", name)
+    if out is None:
+        return None
+    for line in out.splitlines():
         parts = line.split()
         if len(parts) >= 3 and parts[0] == name and parts[1] == "REG_DWORD":
             return int(parts[2], 16)
-    raise AssertionError(f"reg query {name} gave no REG_DWORD: {result.stdout}")
+    raise AssertionError(f"reg query {name} gave no REG_DWORD: {out}")
 
 
 def reg_set(name, value):
@@ -175,13 +183,8 @@ SERVICE_VALUES = ("ComPort", "BuadRate", "EMAMaxRegister", "ComCmdTimeFrame", "C
 
 def service_value_names():
     """The names of the values in the service key (one query for all of them)."""
-    result = wine("reg", "query", SERVICE_KEY)
-    if result.returncode != 0:
-        said = result.stdout + result.stderr
-        if "Unable to find the specified registry" in said:
-            return set()
-        raise AssertionError(f"reg query of the service key failed: {said}")
-    return {line.split()[0] for line in result.stdout.splitlines()
+    out = reg_query() or ""
+    return {line.split()[0] for line in out.splitlines()
             if line.startswith("    ") and len(line.split()) >= 2}
 
 

@@ -127,7 +127,7 @@ HANDLE MakeInstance(const wchar_t* name, unsigned extra) {
     return CreateNamedPipeW(name, mode, type, PIPE_UNLIMITED_INSTANCES, 8192, 8192, 150,
                             nullptr);
   }
-  halvaro::WorldAccessAttributes security(0x1201BF,
+  halvaro::WorldAccessAttributes security(kServicePipeAccessMask,
                                           halvaro::WorldAccessAttributes::Network::kDenied);
   return CreateNamedPipeW(name, mode, type, PIPE_UNLIMITED_INSTANCES, 8192, 8192, 150,
                           security.get());

@@ -30,6 +30,10 @@ constexpr wchar_t kBoardStatusValue[] = L"AVBoardStatus";
 constexpr size_t kPipeNameSize = 80;
 constexpr size_t kObjectNameSize = 32;
 
+// What Everyone (but the network) may do with both pipes and their mutexes: generic file
+// read, write and execute.
+constexpr unsigned long kServicePipeAccessMask = 0x1201BF;
+
 // The subscription pipe and the objects of its clients.
 constexpr wchar_t kSubscriptionPipeNameFormat[] = L"\\\\.\\pipe\\OrvaEMA_srv_np_%d";
 constexpr wchar_t kSubscriptionMutexName[] = L"Global\\OrvaEMASrv_Mux";

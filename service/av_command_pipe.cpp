@@ -4,17 +4,13 @@
 
 #include "avboard/av_commands.h"
 #include "common/av_command_message.h"
-#include "common/bounded_format.h"
 #include "common/object_names.h"
 #include "common/tick_deadline.h"
-#include "common/world_access.h"
 #include "service/service_state.h"
 
 namespace halvaro {
 
 namespace {
-
-constexpr DWORD kPipeAccessMask = 0x1201BF;  // generic file read, write and execute
 
 // Reads the data block of `length` bytes, in as many pieces as it comes, within the request
 // time limit. False when it did not come whole in that time.
@@ -81,23 +77,13 @@ void AvCommandClient(PipeConnection& connection) {
   if (data_bytes != 0) connection.Write(data.data(), data_bytes);  // a second message
 }
 
-void StartAvCommandListener(int instance) {
-  AvCommandPipe& pipe = Service().av_command_pipe;
-  WorldAccessAttributes security(kPipeAccessMask);
-  // Client programs look for the mutex; the service itself never waits on it.
-  pipe.mutex.reset(CreateMutexW(security.get(), FALSE, kAvCommandMutexName));
-
-  wchar_t name[kPipeNameSize];
-  FormatBounded(name, kPipeNameSize, kAvCommandPipeNameFormat, instance);
-  PipeServer::Options options;
-  options.name = name;
-  options.access_mask = kPipeAccessMask;
-  options.head_size = kAvHeaderSize;
-  pipe.server.Start(std::move(options), AvCommandClient);
+void StartAvCommandListener(PipeEndpoint& endpoint, int instance) {
+  const PipeEndpointShape shape{kAvCommandPipeNameFormat, kAvCommandMutexName, kAvHeaderSize};
+  StartPipeEndpoint(endpoint, shape, instance, AvCommandClient);
 }
 
-bool StopAvCommandListener(DWORD timeout_ms) {
-  return Service().av_command_pipe.server.Stop(timeout_ms);
+bool StopAvCommandListener(PipeEndpoint& endpoint, DWORD timeout_ms) {
+  return StopPipeEndpoint(endpoint, timeout_ms);
 }
 
 }  // namespace halvaro

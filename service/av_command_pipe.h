@@ -12,18 +12,14 @@
 #include <cstdint>
 
 #include "common/pipe_server.h"
-#include "common/unique_resource.h"
+#include "service/pipe_endpoint.h"
 
 namespace halvaro {
 
-struct AvCommandPipe {
-  UniqueHandle mutex;  // "Global\RIVADODUVUru_Mux", kept for the life of the process
-  PipeServer server;   // started by the start sequence, stopped by the stop path
-};
-
-void StartAvCommandListener(int instance);
+// Serves the pipe of `instance` and makes its mutex.
+void StartAvCommandListener(PipeEndpoint& endpoint, int instance);
 // True when every connection thread has ended within `timeout_ms`.
-bool StopAvCommandListener(DWORD timeout_ms);
+bool StopAvCommandListener(PipeEndpoint& endpoint, DWORD timeout_ms);
 
 // Serves one connection: the header, the data block, the operation and the reply.
 void AvCommandClient(PipeConnection& connection);

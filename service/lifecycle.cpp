@@ -39,8 +39,8 @@ uint32_t StartSequence() {
   ClearListenerStatus();
   ReadSettings(s.settings);
   if (!s.lifecycle.stopping) StartMerrowin();
-  StartSubscriptionListener(0);
-  StartAvCommandListener(0);
+  StartSubscriptionListener(s.subscription_pipe, 0);
+  StartAvCommandListener(s.av_command_pipe, 0);
 
   // The AV board: the link stays closed for the life of the service if it cannot be opened,
   // and the board counts as present whether or not it answered the query.
@@ -91,8 +91,9 @@ void StopSequence() {
 
   // 5. The pipe servers: afterwards no connection thread subscribes, reads the event code,
   //    starts the event listener or talks to the board.
-  const bool subscription_pipe_ended = StopSubscriptionListener(kPipeStopWaitMs);
-  const bool av_command_pipe_ended = StopAvCommandListener(kPipeStopWaitMs);
+  const bool subscription_pipe_ended =
+      StopSubscriptionListener(s.subscription_pipe, kPipeStopWaitMs);
+  const bool av_command_pipe_ended = StopAvCommandListener(s.av_command_pipe, kPipeStopWaitMs);
   const bool pipes_ended = subscription_pipe_ended && av_command_pipe_ended;
 
   // 5a. The board's reconnection, which reads the volume through the monitor.

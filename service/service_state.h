@@ -23,18 +23,17 @@
 #include <cstdint>
 
 #include "avboard/serial_link.h"
-#include "service/av_command_pipe.h"
 #include "service/board_reconnect.h"
 #include "service/companions.h"
 #include "service/event_listener.h"
 #include "service/hotkey_actions.h"
 #include "service/lifecycle.h"
 #include "service/optical_drive.h"
+#include "service/pipe_endpoint.h"
 #include "service/service_volume.h"
 #include "service/settings.h"
 #include "service/status_report.h"
 #include "service/subscribers.h"
-#include "service/subscription_pipe.h"
 
 namespace halvaro {
 
@@ -59,10 +58,10 @@ struct ServiceState {
   // --- Hotkey events and the subscription pipe ---
   EventListener listener;
   Subscriptions subscriptions;
-  SubscriptionPipe subscription_pipe;
+  PipeEndpoint subscription_pipe;  // "Global\\OrvaEMASrv_Mux" and its pipe
 
   // --- The AV-command pipe ---
-  AvCommandPipe av_command_pipe;
+  PipeEndpoint av_command_pipe;  // "Global\\RIVADODUVUru_Mux" and its pipe
 
   // --- Programs started beside the service ---
   Companions companions;

@@ -1,9 +1,7 @@
 #include "service/subscription_pipe.h"
 
-#include "common/bounded_format.h"
 #include "common/object_names.h"
 #include "common/subscription_message.h"
-#include "common/world_access.h"
 #include "service/event_listener.h"
 #include "service/service_state.h"
 #include "service/subscribers.h"
@@ -12,7 +10,6 @@ namespace halvaro {
 
 namespace {
 
-constexpr DWORD kPipeAccessMask = 0x1201BF;  // generic file read, write and execute
 // A subscribe waits this long for a listener that is being started.
 constexpr DWORD kClientListenerWaitMs = 2000;
 
@@ -45,24 +42,15 @@ size_t SubscriptionClient(uint8_t* buffer, size_t received) {
   return BuildSubscriptionReply(buffer, received, result, s.listener.last_event_code);
 }
 
-void StartSubscriptionListener(int instance) {
-  SubscriptionPipe& pipe = Service().subscription_pipe;
-  WorldAccessAttributes security(kPipeAccessMask);
-  // Client programs look for the mutex; the service itself never waits on it.
-  pipe.mutex.reset(CreateMutexW(security.get(), FALSE, kSubscriptionMutexName));
-
-  wchar_t name[kPipeNameSize];
-  FormatBounded(name, kPipeNameSize, kSubscriptionPipeNameFormat, instance);
-  PipeServer::Options options;
-  options.name = name;
-  options.access_mask = kPipeAccessMask;
-  options.head_size = kSubscriptionRequestSize;
-  pipe.server.Start(std::move(options),
+void StartSubscriptionListener(PipeEndpoint& endpoint, int instance) {
+  const PipeEndpointShape shape{kSubscriptionPipeNameFormat, kSubscriptionMutexName,
+                                kSubscriptionRequestSize};
+  StartPipeEndpoint(endpoint, shape, instance,
                     PipeServer::RequestReply(kSubscriptionRequestSize, SubscriptionClient));
 }
 
-bool StopSubscriptionListener(DWORD timeout_ms) {
-  return Service().subscription_pipe.server.Stop(timeout_ms);
+bool StopSubscriptionListener(PipeEndpoint& endpoint, DWORD timeout_ms) {
+  return StopPipeEndpoint(endpoint, timeout_ms);
 }
 
 }  // namespace halvaro

@@ -11,19 +11,14 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/pipe_server.h"
-#include "common/unique_resource.h"
+#include "service/pipe_endpoint.h"
 
 namespace halvaro {
 
-struct SubscriptionPipe {
-  UniqueHandle mutex;  // "Global\OrvaEMASrv_Mux", kept for the life of the process
-  PipeServer server;   // started by the start sequence, stopped by the stop path
-};
-
-void StartSubscriptionListener(int instance);
+// Serves the pipe of `instance` and makes its mutex.
+void StartSubscriptionListener(PipeEndpoint& endpoint, int instance);
 // True when every connection thread has ended within `timeout_ms`.
-bool StopSubscriptionListener(DWORD timeout_ms);
+bool StopSubscriptionListener(PipeEndpoint& endpoint, DWORD timeout_ms);
 
 // Answers one request: `buffer` holds the `received` bytes of the request in a cleared
 // buffer of 32 bytes and receives the reply. Returns the reply length.

@@ -82,8 +82,4 @@ void StartAvCommandListener(PipeEndpoint& endpoint, int instance) {
   StartPipeEndpoint(endpoint, shape, instance, AvCommandClient);
 }
 
-bool StopAvCommandListener(PipeEndpoint& endpoint, DWORD timeout_ms) {
-  return StopPipeEndpoint(endpoint, timeout_ms);
-}
-
 }  // namespace halvaro

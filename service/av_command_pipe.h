@@ -2,8 +2,8 @@
 // AV board with one of its two volume commands, or only ask, and learn whether the board
 // acknowledged. One request per connection; the reply goes as two messages.
 //
-// Threading: StartAvCommandListener runs in the start sequence and StopAvCommandListener in
-// the stop path; AvCommandClient and DispatchAvCommand run on the pipe server's connection
+// Threading: StartAvCommandListener runs in the start sequence, and the stop path stops its
+// server; AvCommandClient and DispatchAvCommand run on the pipe server's connection
 // threads, several at once. The board exchanges serialise on the serial link's lock.
 #pragma once
 
@@ -18,8 +18,6 @@ namespace halvaro {
 
 // Serves the pipe of `instance` and makes its mutex.
 void StartAvCommandListener(PipeEndpoint& endpoint, int instance);
-// True when every connection thread has ended within `timeout_ms`.
-bool StopAvCommandListener(PipeEndpoint& endpoint, DWORD timeout_ms);
 
 // Serves one connection: the header, the data block, the operation and the reply.
 void AvCommandClient(PipeConnection& connection);

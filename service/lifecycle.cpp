@@ -91,9 +91,8 @@ void StopSequence() {
 
   // 5. The pipe servers: afterwards no connection thread subscribes, reads the event code,
   //    starts the event listener or talks to the board.
-  const bool subscription_pipe_ended =
-      StopSubscriptionListener(s.subscription_pipe, kPipeStopWaitMs);
-  const bool av_command_pipe_ended = StopAvCommandListener(s.av_command_pipe, kPipeStopWaitMs);
+  const bool subscription_pipe_ended = s.subscription_pipe.server.Stop(kPipeStopWaitMs);
+  const bool av_command_pipe_ended = s.av_command_pipe.server.Stop(kPipeStopWaitMs);
   const bool pipes_ended = subscription_pipe_ended && av_command_pipe_ended;
 
   // 5a. The board's reconnection, which reads the volume through the monitor.

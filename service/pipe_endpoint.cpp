@@ -22,8 +22,4 @@ void StartPipeEndpoint(PipeEndpoint& endpoint, const PipeEndpointShape& shape, i
   endpoint.server.Start(std::move(options), std::move(handler));
 }
 
-bool StopPipeEndpoint(PipeEndpoint& endpoint, DWORD timeout_ms) {
-  return endpoint.server.Stop(timeout_ms);
-}
-
 }  // namespace halvaro

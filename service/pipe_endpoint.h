@@ -2,8 +2,8 @@
 // that answers on the pipe's name. Both pipes are made the same way and grant the same
 // access; each protocol's own code only handles its messages.
 //
-// Threading: StartPipeEndpoint runs in the start sequence and StopPipeEndpoint in the stop
-// path, on one thread; the handler runs on the server's connection threads (pipe_server.h).
+// Threading: StartPipeEndpoint runs in the start sequence and the stop path stops the
+// server, on one thread; the handler runs on the server's connection threads (pipe_server.h).
 #pragma once
 
 #include <windows.h>
@@ -28,7 +28,5 @@ struct PipeEndpointShape {
 
 void StartPipeEndpoint(PipeEndpoint& endpoint, const PipeEndpointShape& shape, int instance,
                        PipeServer::Handler handler);
-// True when every connection thread has ended within `timeout_ms`.
-bool StopPipeEndpoint(PipeEndpoint& endpoint, DWORD timeout_ms);
 
 }  // namespace halvaro

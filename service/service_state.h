@@ -58,10 +58,10 @@ struct ServiceState {
   // --- Hotkey events and the subscription pipe ---
   EventListener listener;
   Subscriptions subscriptions;
-  PipeEndpoint subscription_pipe;  // "Global\\OrvaEMASrv_Mux" and its pipe
+  PipeEndpoint subscription_pipe;  // "Global\OrvaEMASrv_Mux" and its pipe
 
   // --- The AV-command pipe ---
-  PipeEndpoint av_command_pipe;  // "Global\\RIVADODUVUru_Mux" and its pipe
+  PipeEndpoint av_command_pipe;  // "Global\RIVADODUVUru_Mux" and its pipe
 
   // --- Programs started beside the service ---
   Companions companions;

@@ -49,8 +49,4 @@ void StartSubscriptionListener(PipeEndpoint& endpoint, int instance) {
                     PipeServer::RequestReply(kSubscriptionRequestSize, SubscriptionClient));
 }
 
-bool StopSubscriptionListener(PipeEndpoint& endpoint, DWORD timeout_ms) {
-  return StopPipeEndpoint(endpoint, timeout_ms);
-}
-
 }  // namespace halvaro

@@ -2,7 +2,7 @@
 // process id, unsubscribe it, and read the last event code, one request per connection.
 //
 // Threading: StartSubscriptionListener runs in the start sequence and
-// StopSubscriptionListener in the stop path; SubscriptionClient runs on the pipe server's
+// the stop path stops its server; SubscriptionClient runs on the pipe server's
 // connection threads, several at once.
 #pragma once
 
@@ -17,8 +17,6 @@ namespace halvaro {
 
 // Serves the pipe of `instance` and makes its mutex.
 void StartSubscriptionListener(PipeEndpoint& endpoint, int instance);
-// True when every connection thread has ended within `timeout_ms`.
-bool StopSubscriptionListener(PipeEndpoint& endpoint, DWORD timeout_ms);
 
 // Answers one request: `buffer` holds the `received` bytes of the request in a cleared
 // buffer of 32 bytes and receives the reply. Returns the reply length.

@@ -24,6 +24,8 @@
 #include "common/av_command_message.h"
 #include "common/bounded_format.h"
 #include "common/joinable_thread.h"
+#include "common/object_names.h"
+#include "common/pipe_server.h"
 #include "common/unique_resource.h"
 #include "common/subscription_message.h"
 #include "common/world_access.h"
@@ -118,7 +120,15 @@ int RoundTrips(int rounds) {
 // What the plain server adds of the service's ways, to see what each costs: the service's
 // security descriptor on each instance, overlapped I/O with event waits, and the hand-over
 // of each connection to a second thread that writes the reply.
-enum Extra : unsigned { kNoExtra = 0, kDescriptor = 1, kOverlapped = 2, kHandOver = 4 };
+// kPipeServerClass serves with the service's own PipeServer instead, in a process that does
+// nothing else, to tell the server's cost from that of the service process around it.
+enum Extra : unsigned {
+  kNoExtra = 0,
+  kDescriptor = 1,
+  kOverlapped = 2,
+  kHandOver = 4,
+  kPipeServerClass = 8
+};
 
 HANDLE MakeInstance(const wchar_t* name, unsigned extra) {
   const DWORD mode = PIPE_ACCESS_DUPLEX | (extra & kOverlapped ? FILE_FLAG_OVERLAPPED : 0);
@@ -221,28 +231,48 @@ void PlainServer(const wchar_t* name, bool av, unsigned extra, HANDLE stop) {
   }
 }
 
-// One whole request in milliseconds, or a negative value when it failed.
-double TimedRequest(const wchar_t* name, const std::vector<uint8_t>& request) {
-  LARGE_INTEGER start, end;
-  QueryPerformanceCounter(&start);
+// Where one request's time goes, as its client sees it, in milliseconds: the open, the
+// write of the request, the wait for the first reply message, and the rest (further reply
+// messages and the disconnect's arrival).
+enum Phase { kConnectPhase, kWritePhase, kFirstReplyPhase, kDisconnectPhase, kPhases };
+
+struct TimedPhases {
+  double total = -1;  // negative when the request failed
+  double phase[kPhases] = {};
+};
+
+TimedPhases TimedRequest(const wchar_t* name, const std::vector<uint8_t>& request) {
+  TimedPhases timed;
+  LARGE_INTEGER marks[kPhases + 1];
+  QueryPerformanceCounter(&marks[0]);
   UniqueHandle pipe;
   for (int tries = 0; tries < 200 && !pipe; ++tries) {
     pipe.reset(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                            nullptr));
     if (!pipe) WaitNamedPipeW(name, 100);
   }
-  if (!pipe) return -1;
+  if (!pipe) return timed;
+  QueryPerformanceCounter(&marks[1]);
   DWORD done = 0;
   if (!WriteFile(pipe.get(), request.data(), static_cast<DWORD>(request.size()), &done,
                  nullptr)) {
-    return -1;
+    return timed;
   }
+  QueryPerformanceCounter(&marks[2]);
   uint8_t reply[8 + 4096];
   size_t total = 0;
-  while (ReadFile(pipe.get(), reply, sizeof(reply), &done, nullptr) && done) total += done;
+  bool first = true;
+  while (ReadFile(pipe.get(), reply, sizeof(reply), &done, nullptr) && done) {
+    total += done;
+    if (first) QueryPerformanceCounter(&marks[3]);
+    first = false;
+  }
   pipe.reset();
-  QueryPerformanceCounter(&end);
-  return total ? Seconds(start, end) * 1000.0 : -1;
+  QueryPerformanceCounter(&marks[4]);
+  if (!total) return timed;
+  timed.total = Seconds(marks[0], marks[4]) * 1000.0;
+  for (int p = 0; p < kPhases; ++p) timed.phase[p] = Seconds(marks[p], marks[p + 1]) * 1000.0;
+  return timed;
 }
 
 double Median(std::vector<double> samples) {
@@ -286,33 +316,76 @@ class PlainServerProcess {
   UniqueHandle process_;
 };
 
+// The AV pipe's handler without the board: the header, the data block, the two messages.
+void AvQueryClient(PipeConnection& connection) {
+  uint8_t header[kAvHeaderSize] = {};
+  uint8_t data[kAvMaxDataLength] = {};
+  size_t received = 0;
+  if (!connection.Read(header, sizeof(header), kPipeRequestWaitMs, &received)) return;
+  const uint16_t length = AvDataLength(header);
+  size_t got = 0;
+  while (AvDataLengthValid(length) && got < length &&
+         connection.Read(data + got, length - got, kPipeRequestWaitMs, &received) && received) {
+    got += received;
+  }
+  data[1] = 1;
+  const size_t data_bytes = BuildAvReplyHeader(header, kAvResultDone);
+  connection.Write(header, sizeof(header));
+  if (data_bytes != 0) connection.Write(data, data_bytes);
+}
+
 int Serve(const wchar_t* name, bool av, unsigned extra) {
   UniqueHandle never(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (extra & kPipeServerClass) {
+    PipeServer server;
+    PipeServer::Options options;
+    options.name = name;
+    options.access_mask = kServicePipeAccessMask;
+    options.head_size = av ? kAvHeaderSize + 24 : kSubscriptionRequestSize;  // as the service's
+    const bool started =
+        av ? server.Start(options, AvQueryClient)
+           : server.Start(options, PipeServer::RequestReply(
+                                       kSubscriptionRequestSize, [](uint8_t* b, size_t n) {
+                                         return BuildSubscriptionReply(b, n, 0, 0);
+                                       }));
+    if (started) WaitForSingleObject(never.get(), INFINITE);  // until terminated
+    return started ? 0 : 1;
+  }
   PlainServer(name, av, extra, never.get());  // until terminated
   return 0;
 }
 
 // Alternating blocks of requests to the service's pipe and to one plain server each for
-// `extras`; the medians in the order given, the service's first.
+// `extras`; the medians in the order given, the service's first, then the median of each
+// phase for the service and for the plain server without extras.
 std::vector<double> Medians(const wchar_t* service_name, const wchar_t* plain_name, bool av,
                             const std::vector<uint8_t>& request,
                             const std::vector<unsigned>& extras, int blocks, int per_block,
                             int* failures) {
   std::vector<std::vector<double>> samples(extras.size() + 1);
+  std::vector<std::vector<double>> service_phases(kPhases), plain_phases(kPhases);
   for (int block = 0; block < blocks + 1; ++block) {  // block 0 warms every server up
     for (size_t k = 0; k <= extras.size(); ++k) {
       std::unique_ptr<PlainServerProcess> server;
       if (k > 0) server = std::make_unique<PlainServerProcess>(plain_name, av, extras[k - 1]);
       const wchar_t* name = k == 0 ? service_name : plain_name;
       for (int i = 0; i < per_block; ++i) {
-        const double ms = TimedRequest(name, request);
-        if (ms < 0) ++*failures;
-        else if (block > 0) samples[k].push_back(ms);
+        const TimedPhases timed = TimedRequest(name, request);
+        if (timed.total < 0) {
+          ++*failures;
+        } else if (block > 0) {
+          samples[k].push_back(timed.total);
+          for (int p = 0; p < kPhases && k <= 1; ++p) {
+            (k == 0 ? service_phases : plain_phases)[p].push_back(timed.phase[p]);
+          }
+        }
       }
     }
   }
   std::vector<double> medians;
   for (auto& s : samples) medians.push_back(Median(s));
+  for (auto& s : service_phases) medians.push_back(Median(s));
+  for (auto& s : plain_phases) medians.push_back(Median(s));
   return medians;
 }
 
@@ -330,7 +403,8 @@ int Compare(int blocks, int per_block) {
       {"av", kAvCommandPipeNameFormat, L"\\\\.\\pipe\\HalvaroBenchPlainAv",
        EncodeAvRequest(kAvQueryOperation, 0)}};
   const std::vector<unsigned> extras = {kNoExtra, kDescriptor, kOverlapped, kHandOver,
-                                        kDescriptor | kOverlapped | kHandOver};
+                                        kDescriptor | kOverlapped | kHandOver,
+                                        kPipeServerClass};
   for (const Shape& shape : shapes) {
     wchar_t service_name[kPipeNameSize];
     FormatBounded(service_name, kPipeNameSize, shape.service_format, 0);
@@ -340,9 +414,14 @@ int Compare(int blocks, int per_block) {
                 shape.request, extras, blocks, per_block, &failures);
     std::printf("pipe=%s failures=%d service_median_ms=%.3f plain_median_ms=%.3f "
                 "descriptor_ms=%.3f overlapped_ms=%.3f handover_ms=%.3f all_three_ms=%.3f "
-                "ratio=%.3f\n",
-                shape.name, failures, m[0], m[1], m[2], m[3], m[4], m[5],
+                "pipe_server_ms=%.3f ratio=%.3f\n",
+                shape.name, failures, m[0], m[1], m[2], m[3], m[4], m[5], m[6],
                 m[1] > 0 ? m[0] / m[1] : 0.0);
+    const size_t at = extras.size() + 1;
+    std::printf("pipe=%s phases=connect,write,first_reply,rest service=%.3f,%.3f,%.3f,%.3f "
+                "plain=%.3f,%.3f,%.3f,%.3f\n",
+                shape.name, m[at], m[at + 1], m[at + 2], m[at + 3], m[at + 4], m[at + 5],
+                m[at + 6], m[at + 7]);
   }
   return 0;
 }

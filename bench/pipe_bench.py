@@ -15,11 +15,19 @@ def run(*args):
 
 
 def compare(blocks=5, per_block=200):
-    """One dict per pipe: the medians of one whole request and their ratio."""
+    """One dict per pipe: the medians of one whole request and their ratio, and under
+    'phases' the median of each phase of a request for the service and the plain server."""
     out = subprocess.run([conftest.WINE, conftest.program("PipeBench.exe"), "compare",
                           str(blocks), str(per_block)],
                          capture_output=True, text=True, check=True).stdout
-    return [dict(pair.split("=") for pair in line.split()) for line in out.splitlines()]
+    lines = [dict(pair.split("=") for pair in line.split()) for line in out.splitlines()]
+    pipes = [line for line in lines if "phases" not in line]
+    for pipe in pipes:
+        phases = next(line for line in lines if "phases" in line and line["pipe"] == pipe["pipe"])
+        pipe["phases"] = {who: dict(zip(phases["phases"].split(","),
+                                        map(float, phases[who].split(","))))
+                          for who in ("service", "plain")}
+    return pipes
 
 
 def main():
@@ -39,7 +47,11 @@ def main():
         print(f"       the plain server with the service's descriptor "
               f"{float(p['descriptor_ms']):.3f} ms, overlapped I/O {float(p['overlapped_ms']):.3f}"
               f" ms, a hand-over to a second thread {float(p['handover_ms']):.3f} ms, "
-              f"all three {float(p['all_three_ms']):.3f} ms")
+              f"all three {float(p['all_three_ms']):.3f} ms, the service's own pipe server "
+              f"alone in a process {float(p['pipe_server_ms']):.3f} ms")
+        for who in ("service", "plain"):
+            print(f"       {who:7} phases (median ms): " + ", ".join(
+                f"{name} {ms:.3f}" for name, ms in p["phases"][who].items()))
     print("Subscription pipe, command 3, one connection per request")
     print(f"  service   {float(trips['service_per_s']):8.1f} round trips/s")
     print(f"  baseline  {float(trips['baseline_per_s']):8.1f} round trips/s (minimal server, same run)")

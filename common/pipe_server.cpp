@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 #include "common/world_access.h"
 
@@ -122,7 +123,9 @@ void PipeServer::Listen(HANDLE stop_event) {
         continue;
       }
       creation_pause = kFirstCreationPauseMs;
-      LetGo(previous);  // the new instance holds the name now
+      // The new instance holds the name now. It listens before the last one's client is
+      // handed on, so that its connect does not compete with that client's service.
+      Previous last = std::exchange(previous, Previous{});
       connect = {};
       connect.hEvent = connected_event.get();
       ResetEvent(connected_event.get());
@@ -133,6 +136,7 @@ void PipeServer::Listen(HANDLE stop_event) {
       } else {
         previous = Previous{std::move(pipe), false};  // the client came and went
       }
+      LetGo(last);
     }
     std::deque<Arrived> returned;
     {
@@ -362,8 +366,7 @@ PipeServer::HeadRead PipeServer::ReadHead(HANDLE pipe, uint8_t* head, DWORD size
                                            HANDLE stop_event, HANDLE io_event, DWORD* got) {
   *got = 0;
   OVERLAPPED overlapped = {};
-  overlapped.hEvent = io_event;
-  ResetEvent(io_event);
+  overlapped.hEvent = io_event;  // the read resets it as it begins
   if (ReadFile(pipe, head, size, got, &overlapped)) return HeadRead::kArrived;
   DWORD error = GetLastError();
   if (error == ERROR_MORE_DATA) {
@@ -410,16 +413,16 @@ bool PipeConnection::Finish(OVERLAPPED* overlapped, DWORD* transferred, DWORD ti
 
 bool PipeConnection::Read(uint8_t* buffer, size_t size, DWORD timeout_ms, size_t* received) {
   *received = 0;
-  if (!head_taken_) {
-    head_taken_ = true;
-    *received = std::min(size, head_.size());
-    if (*received != 0) std::memcpy(buffer, head_.data(), *received);
+  if (!head_begun_ || head_taken_ < head_.size()) {
+    head_begun_ = true;
+    *received = std::min(size, head_.size() - head_taken_);
+    if (*received != 0) std::memcpy(buffer, head_.data() + head_taken_, *received);
+    head_taken_ += *received;
     return true;
   }
   if (!io_event_) return false;
   OVERLAPPED overlapped = {};
-  overlapped.hEvent = io_event_;
-  ResetEvent(io_event_);
+  overlapped.hEvent = io_event_;  // ReadFile and WriteFile reset it as they begin
   DWORD read = 0;
   bool ok = ReadFile(pipe_, buffer, static_cast<DWORD>(size), &read, &overlapped) != FALSE;
   if (!ok) {
@@ -445,7 +448,6 @@ bool PipeConnection::Write(const uint8_t* data, size_t size) {
   if (!io_event_) return false;
   OVERLAPPED overlapped = {};
   overlapped.hEvent = io_event_;
-  ResetEvent(io_event_);
   DWORD written = 0;
   if (WriteFile(pipe_, data, static_cast<DWORD>(size), &written, &overlapped)) return true;
   if (GetLastError() != ERROR_IO_PENDING) return false;

@@ -74,8 +74,8 @@ class PipeConnection {
   PipeConnection& operator=(const PipeConnection&) = delete;
 
   // Reads what the client sent: the first call returns the head read at reception (as one
-  // read of the pipe would have); later calls read further bytes that arrive within
-  // `timeout_ms`. True with the bytes in *received when something was read; false when the
+  // read of the pipe would have), as far as `size` goes; later calls return the rest of the
+  // head, and once it is used up read further bytes that arrive within `timeout_ms`. True with the bytes in *received when something was read; false when the
   // read failed, the time ran out or the server is stopping.
   bool Read(uint8_t* buffer, size_t size, DWORD timeout_ms, size_t* received);
   // Writes one message; false when it could not be written in time.
@@ -86,7 +86,8 @@ class PipeConnection {
 
   HANDLE pipe_;
   std::vector<uint8_t> head_;
-  bool head_taken_ = false;
+  size_t head_taken_ = 0;  // bytes of head_ returned so far
+  bool head_begun_ = false;
   HANDLE stop_event_;
   HANDLE io_event_;
 };

@@ -12,6 +12,10 @@ namespace halvaro {
 
 namespace {
 
+// Read at reception: the header and a short data block, so that the usual request, sent as
+// one message, takes one read. A longer block is read on by the handler.
+constexpr size_t kAvReceptionHeadSize = kAvHeaderSize + 24;
+
 // Reads the data block of `length` bytes, in as many pieces as it comes, within the request
 // time limit. False when it did not come whole in that time.
 bool ReadDataBlock(PipeConnection& connection, uint8_t* data, size_t length) {
@@ -78,7 +82,8 @@ void AvCommandClient(PipeConnection& connection) {
 }
 
 void StartAvCommandListener(PipeEndpoint& endpoint, int instance) {
-  const PipeEndpointShape shape{kAvCommandPipeNameFormat, kAvCommandMutexName, kAvHeaderSize};
+  const PipeEndpointShape shape{kAvCommandPipeNameFormat, kAvCommandMutexName,
+                                kAvReceptionHeadSize};
   StartPipeEndpoint(endpoint, shape, instance, AvCommandClient);
 }
 

@@ -357,20 +357,25 @@ int Serve(const wchar_t* name, bool av, unsigned extra) {
 
 // Alternating blocks of requests to the service's pipe and to one plain server each for
 // `extras`; the medians in the order given, the service's first, then the median of each
-// phase for the service and for the plain server without extras.
+// phase for the service and for the plain server without extras. Every server runs for the
+// whole measurement, each on a name of its own, so that short blocks can alternate and a
+// change of the machine's load falls on all of them alike.
 std::vector<double> Medians(const wchar_t* service_name, const wchar_t* plain_name, bool av,
                             const std::vector<uint8_t>& request,
                             const std::vector<unsigned>& extras, int blocks, int per_block,
                             int* failures) {
-  std::vector<std::vector<double>> samples(extras.size() + 1);
+  std::vector<std::wstring> names = {service_name};
+  std::vector<std::unique_ptr<PlainServerProcess>> servers;
+  for (size_t k = 0; k < extras.size(); ++k) {
+    names.push_back(std::wstring(plain_name) + L"_" + std::to_wstring(k));
+    servers.push_back(std::make_unique<PlainServerProcess>(names.back().c_str(), av, extras[k]));
+  }
+  std::vector<std::vector<double>> samples(names.size());
   std::vector<std::vector<double>> service_phases(kPhases), plain_phases(kPhases);
   for (int block = 0; block < blocks + 1; ++block) {  // block 0 warms every server up
-    for (size_t k = 0; k <= extras.size(); ++k) {
-      std::unique_ptr<PlainServerProcess> server;
-      if (k > 0) server = std::make_unique<PlainServerProcess>(plain_name, av, extras[k - 1]);
-      const wchar_t* name = k == 0 ? service_name : plain_name;
+    for (size_t k = 0; k < names.size(); ++k) {
       for (int i = 0; i < per_block; ++i) {
-        const TimedPhases timed = TimedRequest(name, request);
+        const TimedPhases timed = TimedRequest(names[k].c_str(), request);
         if (timed.total < 0) {
           ++*failures;
         } else if (block > 0) {

@@ -14,7 +14,7 @@ def run(*args):
     return dict(pair.split("=") for pair in out.split())
 
 
-def compare(blocks=5, per_block=200):
+def compare(blocks=40, per_block=25):
     """One dict per pipe: the medians of one whole request and their ratio, and under
     'phases' the median of each phase of a request for the service and the plain server."""
     out = subprocess.run([conftest.WINE, conftest.program("PipeBench.exe"), "compare",
@@ -39,7 +39,7 @@ def main():
         latency = run("latency", 30, conftest.program("SimFirmware.exe"))
     finally:
         conftest.remove_service()
-    print("One request (connect, request, reply, disconnect), alternating blocks of 200")
+    print("One request (connect, request, reply, disconnect), 40 alternating blocks of 25")
     for p in pipes:
         print(f"  {p['pipe']:3}  service {float(p['service_median_ms']):.3f} ms, plain server "
               f"{float(p['plain_median_ms']):.3f} ms median, ratio {float(p['ratio']):.3f} "

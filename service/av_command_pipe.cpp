@@ -6,7 +6,6 @@
 #include "common/av_command_message.h"
 #include "common/object_names.h"
 #include "common/tick_deadline.h"
-#include "service/service_state.h"
 
 namespace halvaro {
 
@@ -32,8 +31,7 @@ bool ReadDataBlock(PipeConnection& connection, uint8_t* data, size_t length) {
 
 }  // namespace
 
-uint32_t DispatchAvCommand(uint8_t* data) {
-  ServiceState& s = Service();
+uint32_t DispatchAvCommand(ServiceVolume& volume, SerialLink& link, uint8_t* data) {
   const uint8_t operation = data[0];
   switch (operation) {
     case kAvQueryOperation:
@@ -42,11 +40,11 @@ uint32_t DispatchAvCommand(uint8_t* data) {
     case kAvHotkeyVolumeOperation:
     case kAvSetVolumeOperation: {
       const uint8_t level = data[1];
-      s.volume.current_percent = level;  // as received; the frame limits it to 100
+      volume.current_percent = level;  // as received; the frame limits it to 100
       // Sent whatever the board-present flag says: the client asks the board itself.
       const uint32_t acknowledged = operation == kAvHotkeyVolumeOperation
-                                        ? SendHotkeyVolume(s.serial_link, level)
-                                        : SendVolume(s.serial_link, level);
+                                        ? SendHotkeyVolume(link, level)
+                                        : SendVolume(link, level);
       data[1] = static_cast<uint8_t>(acknowledged);
       return acknowledged == 1 ? kAvResultDone : kAvResultNotAcknowledged;
     }
@@ -55,7 +53,7 @@ uint32_t DispatchAvCommand(uint8_t* data) {
   }
 }
 
-void AvCommandClient(PipeConnection& connection) {
+void AvCommandClient(PipeConnection& connection, ServiceVolume& volume, SerialLink& link) {
   uint8_t header[kAvHeaderSize] = {};
   size_t received = 0;
   if (!connection.Read(header, sizeof(header), kPipeRequestWaitMs, &received)) return;  // no reply
@@ -72,7 +70,7 @@ void AvCommandClient(PipeConnection& connection) {
       if (!ReadDataBlock(connection, data.data(), length)) {
         result = kAvResultBadLength;
       } else {
-        result = length < 2 ? kAvResultBadOperation : DispatchAvCommand(data.data());
+        result = length < 2 ? kAvResultBadOperation : DispatchAvCommand(volume, link, data.data());
       }
     }
   }
@@ -81,10 +79,13 @@ void AvCommandClient(PipeConnection& connection) {
   if (data_bytes != 0) connection.Write(data.data(), data_bytes);  // a second message
 }
 
-void StartAvCommandListener(PipeEndpoint& endpoint, int instance) {
+void StartAvCommandListener(PipeEndpoint& endpoint, int instance, ServiceVolume& volume,
+                            SerialLink& link) {
   const PipeEndpointShape shape{kAvCommandPipeNameFormat, kAvCommandMutexName,
                                 kAvReceptionHeadSize};
-  StartPipeEndpoint(endpoint, shape, instance, AvCommandClient);
+  StartPipeEndpoint(endpoint, shape, instance, [&volume, &link](PipeConnection& connection) {
+    AvCommandClient(connection, volume, link);
+  });
 }
 
 }  // namespace halvaro

@@ -11,7 +11,6 @@
 #include "common/unique_resource.h"
 #include "service/logon_process.h"
 #include "service/process_snapshot.h"
-#include "service/service_state.h"
 
 namespace halvaro {
 
@@ -90,7 +89,7 @@ void StartMerrowin() {
   CloseProcessInformation(info);
 }
 
-void StartAgent() {
+void StartAgent(Companions& companions) {
   const std::wstring path = BesideService(kAgentImage);
   if (path.empty()) return;
   // The application name fixes the program; the quoted command line only gives it its
@@ -102,13 +101,11 @@ void StartAgent() {
   CreateProcessW(path.c_str(), &command_line[0], nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
                  nullptr, nullptr, &startup, &info);
   UniqueHandle thread(info.hThread);
-  Companions& companions = Service().companions;
   std::lock_guard<Lock> guard(companions.agent_lock);
   companions.agent_process.reset(info.hProcess);  // kept for the stop; null when it failed
 }
 
-void StopCompanions() {
-  Companions& companions = Service().companions;
+void StopCompanions(Companions& companions) {
   UniqueHandle started;  // released by every stop
   {
     std::lock_guard<Lock> guard(companions.agent_lock);

@@ -28,14 +28,14 @@ void StartMerrowin();
 // "Quenlit.exe" from the service's directory, as an ordinary child. Only this file can be
 // started: the path is the application name, so no part of a path with spaces is tried as
 // a program of its own.
-void StartAgent();
+void StartAgent(Companions& companions);
 
 // Asks the agent's window to quit, then terminates every process named like one of the four
 // companions (any letter case). The agent itself is never terminated. An agent that this
 // service started and that has not made its window yet (a stop just after the start) is
 // given up to 2 s to make it: it would otherwise outlive the service, and as the one agent
 // it keeps every later agent from running. The agent is then given up to 2 s to end.
-void StopCompanions();
+void StopCompanions(Companions& companions);
 
 // Mixer machines: WM_QUIT to the window "CMIXERNOTIFYEVENT"/"MixerNotifyEvent", which a
 // program outside this system owns.

@@ -4,11 +4,14 @@
 #include "service/board_reconnect.h"
 #include "service/event_listener.h"
 #include "service/optical_drive.h"
+#include "service/service_state.h"
 #include "service/volume_mirror.h"
 
 namespace halvaro {
 
 LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  ServiceState& s = Service();
+  const bool board_present = s.av_board_present != 0;
   switch (message) {
     case WM_PAINT: {
       PAINTSTRUCT paint;
@@ -18,18 +21,18 @@ LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wparam, LPAR
     }
     case WM_TIMER:
       if (wparam == kDebounceTimerId) OnDebounceTimer();
-      if (wparam == kDiscPollTimerId) PollDiscState();
+      if (wparam == kDiscPollTimerId) PollDiscState(s.drive, s.serial_link, board_present);
       return 0;
     case WM_POWERBROADCAST:
       if (wparam == PBT_APMRESUMEAUTOMATIC) {
-        RefreshDiscState();
+        RefreshDiscState(s.drive, s.serial_link, board_present);
         // What the sleep may have broken is looked at now rather than at the next retry.
         RequestBoardCheck();
         RequestListenerRestart();
       }
       return 1;  // a suspend query is always granted
     case kBoardBackMessage:
-      RefreshDiscState();
+      RefreshDiscState(s.drive, s.serial_link, board_present);
       return 0;
     default:
       return DefWindowProcW(window, message, wparam, lparam);

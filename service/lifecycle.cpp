@@ -40,7 +40,7 @@ uint32_t StartSequence() {
   ReadSettings(s.settings);
   if (!s.lifecycle.stopping) StartMerrowin();
   StartSubscriptionListener(s.subscription_pipe, 0);
-  StartAvCommandListener(s.av_command_pipe, 0);
+  StartAvCommandListener(s.av_command_pipe, 0, s.volume, s.serial_link);
 
   // The AV board: the link stays closed for the life of the service if it cannot be opened,
   // and the board counts as present whether or not it answered the query.
@@ -49,14 +49,14 @@ uint32_t StartSequence() {
   OpenSerialLinkWithRetry(s.serial_link);
   QueryBoard(s.serial_link);
   s.av_board_present = 1;
-  RefreshDiscState();
+  RefreshDiscState(s.drive, s.serial_link, s.av_board_present != 0);
   SetTimer(s.lifecycle.hidden_window, kDiscPollTimerId, 1000, nullptr);
 
   // The master volume: the board starts from the volume at start, 0 while muted.
   OpenServiceVolume(s.volume);
   StartVolumeMirror();
   // The agent wakes the mirror's waiter; a stop that has begun would not end it any more.
-  if (s.volume.monitor_kind == kMixerBackend && !s.lifecycle.stopping) StartAgent();
+  if (s.volume.monitor_kind == kMixerBackend && !s.lifecycle.stopping) StartAgent(s.companions);
   SendCurrentVolume();
   // From here on a port that fails, or was never there, is opened again when it is back.
   if (!s.lifecycle.stopping) StartBoardReconnect();
@@ -78,7 +78,7 @@ void StopSequence() {
   RetireSerialLink(s.serial_link);
 
   // 3. The agent is asked to quit and the companions are ended.
-  StopCompanions();
+  StopCompanions(s.companions);
 
   // 4. A start still in progress finishes first (it leaves out the steps that remain once it
   //    sees the stop). It may have started a program after step 3: end those too. A start
@@ -86,7 +86,7 @@ void StopSequence() {
   std::unique_lock<TimedLock> started(s.lifecycle.lock, std::try_to_lock);
   if (!started.owns_lock()) {
     if (!started.try_lock_for(kStartSequenceWait)) return;
-    StopCompanions();
+    StopCompanions(s.companions);
   }
 
   // 5. The pipe servers: afterwards no connection thread subscribes, reads the event code,

@@ -6,7 +6,6 @@
 #include "common/bounded_format.h"
 #include "common/object_names.h"
 #include "common/unique_resource.h"
-#include "service/service_state.h"
 
 namespace halvaro {
 
@@ -24,9 +23,13 @@ bool DriveControl(const wchar_t* path, DWORD code) {
   return DeviceIoControl(drive.get(), code, nullptr, 0, nullptr, 0, &returned, nullptr) == 1;
 }
 
-void SendDiscStateIfBoard(uint32_t state) {
-  ServiceState& s = Service();
-  if (s.av_board_present) SendDiscState(s.serial_link, static_cast<uint8_t>(state));
+// Stores what the drive reads as the disc state and sends it: always when `always`,
+// otherwise only on a change.
+void MirrorDiscState(OpticalDrive& drive, SerialLink& link, bool board_present, bool always) {
+  const uint32_t checked = CheckDiscPresent();
+  const bool changed = drive.disc_state != checked;
+  drive.disc_state = checked;
+  if ((always || changed) && board_present) SendDiscState(link, static_cast<uint8_t>(checked));
 }
 
 }  // namespace
@@ -51,26 +54,12 @@ uint32_t CheckDiscPresent() {
   return DriveControl(path, IOCTL_STORAGE_CHECK_VERIFY) ? 1 : 0;
 }
 
-bool UpdateDiscState(uint32_t* disc_state, uint32_t checked, bool always) {
-  const bool changed = *disc_state != checked;
-  *disc_state = checked;
-  return always || changed;
+void PollDiscState(OpticalDrive& drive, SerialLink& link, bool board_present) {
+  MirrorDiscState(drive, link, board_present, /*always=*/false);
 }
 
-void PollDiscState() {
-  ServiceState& s = Service();
-  const uint32_t checked = CheckDiscPresent();
-  if (UpdateDiscState(&s.drive.disc_state, checked, /*always=*/false)) {
-    SendDiscStateIfBoard(checked);
-  }
-}
-
-void RefreshDiscState() {
-  ServiceState& s = Service();
-  const uint32_t checked = CheckDiscPresent();
-  if (UpdateDiscState(&s.drive.disc_state, checked, /*always=*/true)) {
-    SendDiscStateIfBoard(checked);
-  }
+void RefreshDiscState(OpticalDrive& drive, SerialLink& link, bool board_present) {
+  MirrorDiscState(drive, link, board_present, /*always=*/true);
 }
 
 }  // namespace halvaro

@@ -1,15 +1,17 @@
 // The first optical drive: eject on the hotkey, and the disc state mirrored to the AV board.
 //
 // Threading: CheckDiscPresent, PollDiscState and RefreshDiscState run on the service main
-// thread only (start sequence, timer, power broadcast), which alone touches the disc state.
-// Each eject runs on a worker of OpticalDrive::eject_threads, which the stop path ends
-// before it tears down; an eject in progress cannot be cancelled, only waited for.
+// thread only (start sequence, timer, power broadcast), which alone touches the disc state;
+// their board exchange serialises on the serial link's lock. Each eject runs on a worker of
+// OpticalDrive::eject_threads, which the stop path ends before it tears down; an eject in
+// progress cannot be cancelled, only waited for.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
 
+#include "avboard/serial_link.h"
 #include "common/worker_thread.h"
 
 namespace halvaro {
@@ -29,13 +31,11 @@ void EjectThread(HANDLE stop_event);
 bool StartEjectThread(OpticalDrive& drive);
 uint32_t CheckDiscPresent();
 
+// Both read the drive, store what they found as `drive.disc_state`, and send it to the board
+// over `link` unless the board counts as absent.
 // Every 1000 ms: sends the state only when it changed.
-void PollDiscState();
-// At start and on resume: always sends the state.
-void RefreshDiscState();
-
-// Stores `checked` as the disc state; true when it must be sent to the board (always when
-// `always`, otherwise only on a change).
-bool UpdateDiscState(uint32_t* disc_state, uint32_t checked, bool always);
+void PollDiscState(OpticalDrive& drive, SerialLink& link, bool board_present);
+// At start, on resume and when the board's port is back: always sends the state.
+void RefreshDiscState(OpticalDrive& drive, SerialLink& link, bool board_present);
 
 }  // namespace halvaro

@@ -12,46 +12,46 @@ namespace halvaro {
 
 namespace {
 
-void StopService() {
-  Lifecycle& lifecycle = Service().lifecycle;
-  lifecycle.stopping = true;
+void StopService(ServiceState& s) {
+  s.lifecycle.stopping = true;
   // The manager learns at once that the service is stopped; the clean-up follows.
-  ReportServiceStatusWithCheckpoint(SERVICE_STOP_PENDING, /*take_checkpoint=*/true);
-  ReportServiceStatus(SERVICE_STOPPED);
+  ReportServiceStatusWithCheckpoint(s.status, SERVICE_STOP_PENDING, /*take_checkpoint=*/true);
+  ReportServiceStatus(s.status, SERVICE_STOPPED);
   StopSequence();
-  SetEvent(lifecycle.stop_done.get());
+  SetEvent(s.lifecycle.stop_done.get());
 }
 
 }  // namespace
 
 void WINAPI ServiceControlHandler(DWORD control) {
+  ServiceState& s = Service();
   switch (control) {
     case SERVICE_CONTROL_STOP:
-      StopService();
+      StopService(s);
       break;
     case SERVICE_CONTROL_PAUSE:
       // Carried out although not announced; the service's work goes on unchanged.
-      ReportServiceStatus(SERVICE_PAUSED);
+      ReportServiceStatus(s.status, SERVICE_PAUSED);
       break;
     case SERVICE_CONTROL_CONTINUE:
-      ReportServiceStatus(SERVICE_RUNNING);
+      ReportServiceStatus(s.status, SERVICE_RUNNING);
       break;
     case SERVICE_CONTROL_SHUTDOWN:
       // The system is going down: report and leave everything running.
-      ReportServiceStatusWithCheckpoint(SERVICE_STOPPED, /*take_checkpoint=*/false);
+      ReportServiceStatusWithCheckpoint(s.status, SERVICE_STOPPED, /*take_checkpoint=*/false);
       break;
     default:  // interrogation and every unknown code
-      ReportServiceStatus(CurrentServiceState());
+      ReportServiceStatus(s.status, CurrentServiceState(s.status));
       break;
   }
 }
 
 void WINAPI ServiceMain(DWORD, LPWSTR*) {
   ServiceState& s = Service();
-  InitServiceStatus();
+  InitServiceStatus(s.status);
   s.status.handle = RegisterServiceCtrlHandlerW(kServiceName, ServiceControlHandler);
   if (!s.status.handle) return;
-  ReportServiceStatus(SERVICE_RUNNING);
+  ReportServiceStatus(s.status, SERVICE_RUNNING);
 
   // The thread stays in the apartment, and the window exists, until the process ends: the
   // message loop below never ends, since nothing posts WM_QUIT to this thread.

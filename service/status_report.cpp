@@ -1,7 +1,5 @@
 #include "service/status_report.h"
 
-#include "service/service_state.h"
-
 namespace halvaro {
 
 namespace {
@@ -24,57 +22,52 @@ void SetExitCodes(StatusRecord& r) {
 
 }  // namespace
 
-void InitServiceStatus() {
-  StatusRecord& s = Service().status;
-  std::lock_guard<Lock> lock(s.lock);
-  s.status = SERVICE_STATUS{};
-  s.status.dwServiceType = kServiceType;
-  s.status.dwCurrentState = SERVICE_START_PENDING;
-  s.status.dwControlsAccepted = kControlsAccepted;
+void InitServiceStatus(StatusRecord& r) {
+  std::lock_guard<Lock> lock(r.lock);
+  r.status = SERVICE_STATUS{};
+  r.status.dwServiceType = kServiceType;
+  r.status.dwCurrentState = SERVICE_START_PENDING;
+  r.status.dwControlsAccepted = kControlsAccepted;
 }
 
-void ReportServiceStatus(DWORD state) {
-  StatusRecord& s = Service().status;
-  std::lock_guard<Lock> lock(s.lock);
-  s.status.dwCurrentState = state;
-  SetExitCodes(s);
-  s.status.dwWaitHint = 0;
+void ReportServiceStatus(StatusRecord& r, DWORD state) {
+  std::lock_guard<Lock> lock(r.lock);
+  r.status.dwCurrentState = state;
+  SetExitCodes(r);
+  r.status.dwWaitHint = 0;
   if (state == SERVICE_START_PENDING) {
-    s.status.dwControlsAccepted = 0;
-    s.status.dwCheckPoint = TakeCheckpoint(s);
+    r.status.dwControlsAccepted = 0;
+    r.status.dwCheckPoint = TakeCheckpoint(r);
   } else {
-    s.status.dwControlsAccepted = kControlsAccepted;
-    s.status.dwCheckPoint =
-        (state == SERVICE_RUNNING || state == SERVICE_STOPPED) ? 0 : TakeCheckpoint(s);
+    r.status.dwControlsAccepted = kControlsAccepted;
+    r.status.dwCheckPoint =
+        (state == SERVICE_RUNNING || state == SERVICE_STOPPED) ? 0 : TakeCheckpoint(r);
   }
-  Send(s);
+  Send(r);
 }
 
-void ReportServiceStatusWithCheckpoint(DWORD state, bool take_checkpoint) {
-  StatusRecord& s = Service().status;
-  std::lock_guard<Lock> lock(s.lock);
-  s.status.dwCurrentState = state;
-  s.status.dwControlsAccepted = kControlsAccepted;
-  SetExitCodes(s);  // only stop states come here: both codes 0
-  s.status.dwWaitHint = 0;
-  s.status.dwCheckPoint = take_checkpoint ? TakeCheckpoint(s) : 0;
-  Send(s);
+void ReportServiceStatusWithCheckpoint(StatusRecord& r, DWORD state, bool take_checkpoint) {
+  std::lock_guard<Lock> lock(r.lock);
+  r.status.dwCurrentState = state;
+  r.status.dwControlsAccepted = kControlsAccepted;
+  SetExitCodes(r);  // only stop states come here: both codes 0
+  r.status.dwWaitHint = 0;
+  r.status.dwCheckPoint = take_checkpoint ? TakeCheckpoint(r) : 0;
+  Send(r);
 }
 
-void ReportServiceProblem(DWORD problem) {
-  StatusRecord& s = Service().status;
-  std::lock_guard<Lock> lock(s.lock);
-  s.problem = problem;
-  const DWORD state = s.status.dwCurrentState;
+void ReportServiceProblem(StatusRecord& r, DWORD problem) {
+  std::lock_guard<Lock> lock(r.lock);
+  r.problem = problem;
+  const DWORD state = r.status.dwCurrentState;
   if (state != SERVICE_RUNNING && state != SERVICE_PAUSED) return;
-  SetExitCodes(s);
-  Send(s);
+  SetExitCodes(r);
+  Send(r);
 }
 
-DWORD CurrentServiceState() {
-  StatusRecord& s = Service().status;
-  std::lock_guard<Lock> lock(s.lock);
-  return s.status.dwCurrentState;
+DWORD CurrentServiceState(StatusRecord& r) {
+  std::lock_guard<Lock> lock(r.lock);
+  return r.status.dwCurrentState;
 }
 
 }  // namespace halvaro

@@ -29,20 +29,20 @@ constexpr DWORD kServiceType = 0x30;       // both process-type bits, as the man
 constexpr DWORD kControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
 
 // Fills the record for `state` (pending states take the next checkpoint) and reports it.
-void ReportServiceStatus(DWORD state);
+void ReportServiceStatus(StatusRecord& record, DWORD state);
 
 // Records `problem` (common/service_problem.h), which every report of the running or
 // paused state carries from now on, and reports it at once when the service is in one.
-void ReportServiceProblem(DWORD problem);
+void ReportServiceProblem(StatusRecord& record, DWORD problem);
 
 // The record's current state.
-DWORD CurrentServiceState();
+DWORD CurrentServiceState(StatusRecord& record);
 
 // Puts the record in its first state, START_PENDING, without reporting it.
-void InitServiceStatus();
+void InitServiceStatus(StatusRecord& record);
 
 // Sets the record to `state` with `checkpoint` and reports it, used by the stop and
 // shutdown controls whose reports differ from the general rule.
-void ReportServiceStatusWithCheckpoint(DWORD state, bool take_checkpoint);
+void ReportServiceStatusWithCheckpoint(StatusRecord& record, DWORD state, bool take_checkpoint);
 
 }  // namespace halvaro

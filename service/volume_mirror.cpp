@@ -84,7 +84,8 @@ void MixerEventWaiter(HANDLE stop_event) {
 }
 
 void StartVolumeMirror() {
-  ServiceVolume& v = Service().volume;
+  ServiceState& s = Service();
+  ServiceVolume& v = s.volume;
   if (!v.monitor) return;
   switch (v.monitor_kind.load()) {
     case kEndpointBackend:
@@ -97,7 +98,7 @@ void StartVolumeMirror() {
       v.mixer_notify_event.reset(CreateEventW(security.get(), FALSE, FALSE, kMixerNotifyEventName));
       const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
       if (existed && v.mixer_notify_event && !OwnedBySystemOrSelf(v.mixer_notify_event.get())) {
-        ReportServiceProblem(kForeignMixerEventProblem);
+        ReportServiceProblem(s.status, kForeignMixerEventProblem);
       }
       // Without the event every wait would fail at once: no waiter then.
       if (v.mixer_notify_event) v.mixer_event_waiter.Start(MixerEventWaiter);

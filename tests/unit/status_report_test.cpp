@@ -18,9 +18,23 @@ BOOL WINAPI RecordStatus(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS status) {
   return TRUE;
 }
 
-// Each test starts from a running service whose reports go to g_reports; the record is put
-// back as it was afterwards.
+// Each test starts from a record of its own in the running state, whose reports go to
+// g_reports.
 class StatusReportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_reports.clear();
+    record_.sink = &RecordStatus;
+    InitServiceStatus(record_);
+    ReportServiceStatus(record_, SERVICE_RUNNING);  // what ServiceMain reports once registered
+  }
+
+  StatusRecord record_;
+};
+
+// The control handler reports on the service's own record: its reports go to g_reports, and
+// the record is put back as it was afterwards.
+class ControlHandlerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     g_reports.clear();
@@ -32,8 +46,8 @@ class StatusReportTest : public ::testing::Test {
       s.checkpoint = 1;
       s.problem = kNoServiceProblem;
     }
-    InitServiceStatus();
-    ReportServiceStatus(SERVICE_RUNNING);  // what ServiceMain reports once registered
+    InitServiceStatus(s);
+    ReportServiceStatus(s, SERVICE_RUNNING);
   }
 
   void TearDown() override {
@@ -64,7 +78,7 @@ void ExpectReport(const SERVICE_STATUS& r, DWORD state, DWORD accepted, DWORD ch
   EXPECT_EQ(r.dwWaitHint, 0u);
 }
 
-TEST_F(StatusReportTest, LifecycleSequenceCarriesCheckpointsOnlyInPendingStates) {
+TEST_F(ControlHandlerTest, LifecycleSequenceCarriesCheckpointsOnlyInPendingStates) {
   ServiceControlHandler(SERVICE_CONTROL_INTERROGATE);
   ServiceControlHandler(SERVICE_CONTROL_PAUSE);
   ServiceControlHandler(SERVICE_CONTROL_INTERROGATE);
@@ -72,8 +86,9 @@ TEST_F(StatusReportTest, LifecycleSequenceCarriesCheckpointsOnlyInPendingStates)
   ServiceControlHandler(200);  // an unknown code reports the current state
   // The stop control's two reports. The control itself goes on into the whole teardown of
   // the service (ending companions by name among others), which has no place here.
-  ReportServiceStatusWithCheckpoint(SERVICE_STOP_PENDING, /*take_checkpoint=*/true);
-  ReportServiceStatus(SERVICE_STOPPED);
+  ReportServiceStatusWithCheckpoint(Service().status, SERVICE_STOP_PENDING,
+                                    /*take_checkpoint=*/true);
+  ReportServiceStatus(Service().status, SERVICE_STOPPED);
   ServiceControlHandler(SERVICE_CONTROL_PAUSE);  // a later pending report takes the next one
 
   ASSERT_EQ(g_reports.size(), 9u);
@@ -91,11 +106,11 @@ TEST_F(StatusReportTest, LifecycleSequenceCarriesCheckpointsOnlyInPendingStates)
 // A problem is told at once and with every later report while the service runs or is
 // paused, never with a pending or stopped state.
 TEST_F(StatusReportTest, ProblemIsReportedWhileRunningOnly) {
-  ReportServiceProblem(kForeignMixerEventProblem);
-  ServiceControlHandler(SERVICE_CONTROL_PAUSE);
-  ReportServiceStatus(SERVICE_STOP_PENDING);
-  ReportServiceStatus(SERVICE_STOPPED);
-  ReportServiceProblem(kForeignMixerEventProblem);  // stopped: nothing is sent
+  ReportServiceProblem(record_, kForeignMixerEventProblem);
+  ReportServiceStatus(record_, SERVICE_PAUSED);
+  ReportServiceStatus(record_, SERVICE_STOP_PENDING);
+  ReportServiceStatus(record_, SERVICE_STOPPED);
+  ReportServiceProblem(record_, kForeignMixerEventProblem);  // stopped: nothing is sent
   ASSERT_EQ(g_reports.size(), 5u);
   for (size_t i : {1u, 2u}) {
     EXPECT_EQ(g_reports[i].dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR)) << i;
@@ -106,7 +121,7 @@ TEST_F(StatusReportTest, ProblemIsReportedWhileRunningOnly) {
   ExpectReport(g_reports[4], SERVICE_STOPPED, 5, 0);
 }
 
-TEST_F(StatusReportTest, ShutdownReportsStoppedOnly) {
+TEST_F(ControlHandlerTest, ShutdownReportsStoppedOnly) {
   ServiceControlHandler(SERVICE_CONTROL_SHUTDOWN);
   ASSERT_EQ(g_reports.size(), 2u);
   ExpectReport(g_reports[1], SERVICE_STOPPED, 5, 0);
@@ -116,8 +131,8 @@ TEST_F(StatusReportTest, ShutdownReportsStoppedOnly) {
 }
 
 TEST_F(StatusReportTest, StartPendingAcceptsNoControlsAndTakesACheckpoint) {
-  ReportServiceStatus(SERVICE_START_PENDING);
-  ReportServiceStatus(SERVICE_START_PENDING);
+  ReportServiceStatus(record_, SERVICE_START_PENDING);
+  ReportServiceStatus(record_, SERVICE_START_PENDING);
   ASSERT_EQ(g_reports.size(), 3u);
   ExpectReport(g_reports[1], SERVICE_START_PENDING, 0, 1);
   ExpectReport(g_reports[2], SERVICE_START_PENDING, 0, 2);

@@ -47,6 +47,7 @@
 #include "common/com_apartment.h"
 #include "common/joinable_thread.h"
 #include "common/object_names.h"
+#include "common/pipe_client.h"
 #include "common/subscription_message.h"
 #include "common/unique_resource.h"
 #include "sim/mixer/notify.h"
@@ -60,6 +61,9 @@ using Microsoft::WRL::ComPtr;
 
 // Between two exchanges, so that each finds the line and the board idle.
 constexpr DWORD kExchangeGapMs = 20;
+constexpr DWORD kConnectMs = 5000;
+// A volume operation may wait for the board: up to 10 sends with 1 s each for its answer.
+constexpr DWORD kReplyMs = 15000;
 
 double Now() {
   static const double frequency = [] {
@@ -97,26 +101,11 @@ float LevelOfPercent(unsigned percent) {
   return static_cast<float>((65535u * percent / 100u) / 65535.0);
 }
 
-bool RoundTrip(const wchar_t* name, const uint8_t* request, size_t length, uint8_t* reply,
-               size_t reply_size, size_t* received) {
-  UniqueHandle pipe;
-  for (int tries = 0; tries < 100 && !pipe; ++tries) {
-    pipe.reset(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                           nullptr));
-    if (!pipe && !WaitNamedPipeW(name, 50)) Sleep(1);
-  }
-  DWORD done = 0;
-  if (!pipe || !WriteFile(pipe.get(), request, static_cast<DWORD>(length), &done, nullptr)) {
-    return false;
-  }
-  *received = 0;
-  while (*received < reply_size &&
-         ReadFile(pipe.get(), reply + *received, static_cast<DWORD>(reply_size - *received),
-                  &done, nullptr) &&
-         done != 0) {
-    *received += done;
-  }
-  return true;
+// One connection, as a client program makes it: connect, request, the whole reply.
+bool RoundTrip(const wchar_t* name, const uint8_t* request, size_t length,
+               ReplyLengthFunction reply_length, std::vector<uint8_t>* reply) {
+  PipeClient client({kConnectMs, /*absent_ms=*/kConnectMs, kReplyMs});
+  return client.Ask(name, request, length, reply_length, reply) == PipeOutcome::kDone;
 }
 
 class Hand {
@@ -165,11 +154,10 @@ class Hand {
     wchar_t pipe[kPipeNameSize];
     FormatBounded(pipe, kPipeNameSize, kSubscriptionPipeNameFormat, 0);
     const EncodedSubscriptionRequest request = EncodeSubscriptionRequest(kSubscribeCommand, pid);
-    uint8_t reply[kSubscriptionReplySize] = {};
-    size_t received = 0;
-    const bool ok = RoundTrip(pipe, request.bytes, request.length, reply, sizeof(reply),
-                              &received);
-    const auto decoded = DecodeSubscriptionReply(reply, received);
+    std::vector<uint8_t> reply;
+    const bool ok =
+        RoundTrip(pipe, request.bytes, request.length, SubscriptionReplyLength, &reply);
+    const auto decoded = DecodeSubscriptionReply(reply.data(), reply.size());
     Answer("result=0x%08X", ok && decoded ? static_cast<unsigned>(decoded->result) : 0xFFFFFFFFu);
   }
 
@@ -283,14 +271,13 @@ class Hand {
     unsigned failed = 0;
     for (unsigned i = 0; i < rounds; ++i) {
       Sleep(kExchangeGapMs);
-      uint8_t reply[kAvHeaderSize + 2] = {};
-      size_t received = 0;
+      std::vector<uint8_t> reply;
       const double start = Now();
-      const bool ok = RoundTrip(name, request.data(), request.size(), reply, sizeof(reply),
-                                &received);
+      const bool ok = RoundTrip(name, request.data(), request.size(), AvReplyLength, &reply);
       const double end = Now();
-      const auto header = DecodeAvReplyHeader(reply, received);
-      if (!ok || received != sizeof(reply) || !header || header->result != kAvResultDone) {
+      const auto header = DecodeAvReplyHeader(reply.data(), reply.size());
+      if (!ok || reply.size() != kAvHeaderSize + 2 || !header ||
+          header->result != kAvResultDone) {
         ++failed;
         continue;
       }

@@ -134,4 +134,12 @@ PipeOutcome PipeClient::Transact(const uint8_t* request, size_t length,
   }
 }
 
+PipeOutcome PipeClient::Ask(const wchar_t* name, const uint8_t* request, size_t length,
+                            ReplyLengthFunction reply_length, std::vector<uint8_t>* reply) {
+  reply->clear();
+  const PipeOutcome connected = Connect(name);
+  if (connected != PipeOutcome::kDone) return connected;
+  return Transact(request, length, reply_length, reply);
+}
+
 }  // namespace halvaro

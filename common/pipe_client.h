@@ -53,6 +53,10 @@ class PipeClient {
   // or the reply limit is over.
   PipeOutcome Transact(const uint8_t* request, size_t length, ReplyLengthFunction reply_length,
                        std::vector<uint8_t>* reply);
+  // Connect, then Transact, for a caller that need not see the instance in between: the
+  // outcome of the first of the two that is not kDone.
+  PipeOutcome Ask(const wchar_t* name, const uint8_t* request, size_t length,
+                  ReplyLengthFunction reply_length, std::vector<uint8_t>* reply);
 
   DWORD error() const { return error_; }
 

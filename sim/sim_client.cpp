@@ -36,16 +36,18 @@
 
 #include "common/av_command_message.h"
 #include "common/bounded_format.h"
+#include "common/pipe_client.h"
+#include "common/subscription_message.h"
 #include "common/unique_resource.h"
 #include "sim/client_inspect.h"
 #include "sim/common/parse_number.h"
-#include "common/subscription_message.h"
 
 namespace halvaro {
 namespace {
 
 constexpr DWORD kConnectPatienceMs = 5000;  // for a busy pipe
-constexpr DWORD kAbsentPatienceMs = 1000;   // for a pipe with no instance
+// For a pipe with no instance: the listener may be between closing one and making the next.
+constexpr DWORD kAbsentPatienceMs = 1000;
 constexpr DWORD kAbsentRetryMs = 50;
 constexpr DWORD kReplyPatienceMs = 8000;    // for the reply and the disconnect after it
 constexpr size_t kMostRawBytes = 256;
@@ -80,8 +82,35 @@ int Usage() {
   return kExitUsage;
 }
 
-// Opens a connection, waiting for an instance while every one is busy, and a little while
-// when there is none.
+// Says on stderr why an exchange gave no whole reply.
+void FailPipe(PipeOutcome outcome, DWORD error, size_t received) {
+  SetLastError(error);
+  switch (outcome) {
+    case PipeOutcome::kWriteFailed: return Fail("cannot write the request");
+    case PipeOutcome::kNoReply: return Fail("no reply in time");
+    case PipeOutcome::kClosed:
+      std::fprintf(stderr, "short reply: %u bytes\n", static_cast<unsigned>(received));
+      std::fflush(stderr);
+      return;
+    default: return Fail("cannot connect to the pipe");
+  }
+}
+
+// One request in one write, and its reply as long as `reply_length` tells.
+bool Exchange(const wchar_t* pipe_format, const uint8_t* request, size_t length,
+              ReplyLengthFunction reply_length, std::vector<uint8_t>* reply) {
+  wchar_t name[kPipeNameSize];
+  FormatBounded(name, kPipeNameSize, pipe_format, 0);
+  PipeClient client({kConnectPatienceMs, kAbsentPatienceMs, kReplyPatienceMs});
+  const PipeOutcome outcome = client.Ask(name, request, length, reply_length, reply);
+  if (outcome == PipeOutcome::kDone) return true;
+  FailPipe(outcome, client.error(), reply->size());
+  return false;
+}
+
+// What PipeClient is not for: a request in two writes with a pause between, and a reply read
+// to the service's disconnect as it comes, whatever its length. The connect waits as
+// Exchange's does.
 UniqueHandle Connect(const wchar_t* pipe_format) {
   wchar_t name[kPipeNameSize];
   FormatBounded(name, kPipeNameSize, pipe_format, 0);
@@ -97,7 +126,6 @@ UniqueHandle Connect(const wchar_t* pipe_format) {
     if (error == ERROR_PIPE_BUSY && now < deadline) {
       WaitNamedPipeW(name, static_cast<DWORD>(deadline - now));
     } else if (error == ERROR_FILE_NOT_FOUND && now < absent_deadline) {
-      // No instance at all: the listener may be between closing one and making the next.
       Sleep(kAbsentRetryMs);
     } else {
       SetLastError(error);
@@ -108,9 +136,6 @@ UniqueHandle Connect(const wchar_t* pipe_format) {
   return UniqueHandle();
 }
 
-// Sends one request and collects the reply until the service disconnects, a complete reply
-// is in (when `complete_at` is not 0: its length, or 20 once the reply code is 0x83), or the
-// patience runs out. Returns false on a failed connect or write, or on time-out.
 bool WriteAll(HANDLE pipe, const uint8_t* bytes, size_t length) {
   DWORD written = 0;
   if (!WriteFile(pipe, bytes, static_cast<DWORD>(length), &written, nullptr) ||
@@ -121,12 +146,13 @@ bool WriteAll(HANDLE pipe, const uint8_t* bytes, size_t length) {
   return true;
 }
 
-// A request of `length` bytes goes in one write, or, with `split_at` inside it, in two writes
-// `pause_ms` apart.
-bool Exchange(const uint8_t* request, size_t length, size_t complete_at,
-              std::vector<uint8_t>* reply,
-              const wchar_t* pipe_format = kSubscriptionPipeNameFormat, size_t split_at = 0,
-              DWORD pause_ms = 0) {
+// Sends a request of `length` bytes in one write, or, with `split_at` inside it, in two
+// writes `pause_ms` apart, and collects the reply until the service disconnects, the reply is
+// as long as `reply_length` tells (when there is one), or the patience runs out. Returns
+// false on a failed connect or write, or on time-out.
+bool RawExchange(const wchar_t* pipe_format, const uint8_t* request, size_t length,
+                 ReplyLengthFunction reply_length, std::vector<uint8_t>* reply,
+                 size_t split_at = 0, DWORD pause_ms = 0) {
   reply->clear();
   UniqueHandle pipe = Connect(pipe_format);
   if (!pipe) return false;
@@ -138,15 +164,9 @@ bool Exchange(const uint8_t* request, size_t length, size_t complete_at,
   }
   const ULONGLONG deadline = GetTickCount64() + kReplyPatienceMs;
   for (;;) {
-    if (complete_at != 0 && !reply->empty()) {
-      size_t wanted = complete_at;
-      if (pipe_format == kAvCommandPipeNameFormat) {
-        // The header tells how much data follows it.
-        if (reply->size() >= kAvHeaderSize) wanted = kAvHeaderSize + AvDataLength(reply->data());
-      } else if ((*reply)[0] == kReadLastCodeReply) {
-        wanted = kSubscriptionLastCodeReplySize;
-      }
-      if (reply->size() >= wanted) return true;
+    if (reply_length != nullptr) {
+      const size_t wanted = reply_length(reply->data(), reply->size());
+      if (wanted != 0 && reply->size() >= wanted) return true;
     }
     DWORD available = 0;
     if (!PeekNamedPipe(pipe.get(), nullptr, 0, nullptr, &available, nullptr)) {
@@ -179,7 +199,10 @@ bool Transact(uint8_t command, uint32_t process_id, uint32_t payload_length,
   const EncodedSubscriptionRequest request =
       EncodeSubscriptionRequest(command, process_id, payload_length);
   std::vector<uint8_t> bytes;
-  if (!Exchange(request.bytes, request.length, kSubscriptionReplySize, &bytes)) return false;
+  if (!Exchange(kSubscriptionPipeNameFormat, request.bytes, request.length,
+                SubscriptionReplyLength, &bytes)) {
+    return false;
+  }
   const std::optional<SubscriptionReply> reply = DecodeSubscriptionReply(bytes.data(), bytes.size());
   if (!reply) {
     std::fprintf(stderr, "short reply: %u bytes\n", static_cast<unsigned>(bytes.size()));
@@ -249,7 +272,10 @@ int Raw(int count, wchar_t** args) {
   std::vector<uint8_t> request;
   if (!ParseHexBytes(count, args, &request)) return Usage();
   std::vector<uint8_t> reply;
-  if (!Exchange(request.data(), request.size(), 0, &reply)) return kExitIoFailure;
+  if (!RawExchange(kSubscriptionPipeNameFormat, request.data(), request.size(), nullptr,
+                   &reply)) {
+    return kExitIoFailure;
+  }
   std::printf("bytes=");
   for (size_t i = 0; i < reply.size(); ++i) std::printf(i == 0 ? "%02X" : ",%02X", reply[i]);
   std::printf("\n");
@@ -323,14 +349,18 @@ int Watch(const wchar_t* seconds_text) {
   }
 }
 
-// One AV-command request: prints the reply code, the result, the data length field, and the
-// data block that came (its first 16 bytes in hex, and how many there were).
+// One AV-command request, in one write or, with `split_at`, in two: prints the reply code,
+// the result, the data length field, and the data block that came (its first 16 bytes in
+// hex, and how many there were).
 int AvRequest(const std::vector<uint8_t>& request, size_t split_at = 0, DWORD pause_ms = 0) {
   std::vector<uint8_t> reply;
-  if (!Exchange(request.data(), request.size(), kAvHeaderSize, &reply, kAvCommandPipeNameFormat,
-                split_at, pause_ms)) {
-    return kExitIoFailure;
-  }
+  const bool ok =
+      split_at == 0
+          ? Exchange(kAvCommandPipeNameFormat, request.data(), request.size(), AvReplyLength,
+                     &reply)
+          : RawExchange(kAvCommandPipeNameFormat, request.data(), request.size(), AvReplyLength,
+                        &reply, split_at, pause_ms);
+  if (!ok) return kExitIoFailure;
   const auto header = DecodeAvReplyHeader(reply.data(), reply.size());
   if (!header) {
     Fail("short reply");

@@ -40,6 +40,7 @@
 #include "common/bounded_format.h"
 #include "common/joinable_thread.h"
 #include "common/object_names.h"
+#include "common/pipe_client.h"
 #include "common/subscription_message.h"
 #include "common/unique_resource.h"
 #include "tests/support/process_threads.h"
@@ -54,21 +55,23 @@ constexpr DWORD kReplyWaitMs = 3000;  // for a valid request's reply
 struct Pipe {
   const wchar_t* format;
   bool av;
+  ReplyLengthFunction reply_length;
 };
 
 bool ChoosePipe(const wchar_t* which, Pipe* pipe) {
   if (std::wcscmp(which, L"sub") == 0) {
-    *pipe = {kSubscriptionPipeNameFormat, false};
+    *pipe = {kSubscriptionPipeNameFormat, false, SubscriptionReplyLength};
     return true;
   }
   if (std::wcscmp(which, L"av") == 0) {
-    *pipe = {kAvCommandPipeNameFormat, true};
+    *pipe = {kAvCommandPipeNameFormat, true, AvReplyLength};
     return true;
   }
   return false;
 }
 
-// An overlapped client end, so that no write or read of ours can hang on the service.
+// An overlapped client end for the hostile requests, so that no write or read of ours can
+// hang on the service.
 UniqueHandle Connect(const Pipe& pipe) {
   wchar_t name[kPipeNameSize];
   FormatBounded(name, kPipeNameSize, pipe.format, 0);
@@ -125,11 +128,10 @@ bool WellFormed(const Pipe& pipe, const std::vector<uint8_t>& reply) {
     if (header->reply_code != kAvOperationReply && header->reply_code != kAvUnknownCommandReply) {
       return false;
     }
-    return reply.size() == AvReplyLength(reply.data(), reply.size());
+  } else if (!DecodeSubscriptionReply(reply.data(), reply.size())) {
+    return false;
   }
-  const std::optional<SubscriptionReply> decoded = DecodeSubscriptionReply(reply.data(), reply.size());
-  if (!decoded) return false;
-  return reply.size() == SubscriptionReplyLength(reply.data(), reply.size());
+  return reply.size() == pipe.reply_length(reply.data(), reply.size());
 }
 
 // Whether the service answers `request` (one message) at once. The subscription pipe
@@ -152,16 +154,21 @@ std::vector<uint8_t> ValidRequest(const Pipe& pipe) {
   return std::vector<uint8_t>(request.bytes, request.bytes + request.length);
 }
 
+// An ordinary request, asked as the service's client programs ask it; true with the whole
+// reply.
+bool Request(const Pipe& pipe, const uint8_t* request, size_t length,
+             std::vector<uint8_t>* reply) {
+  wchar_t name[kPipeNameSize];
+  FormatBounded(name, kPipeNameSize, pipe.format, 0);
+  // The same patience for a busy pipe and for one between two instances.
+  PipeClient client({kConnectPatienceMs, kConnectPatienceMs, kReplyWaitMs});
+  return client.Ask(name, request, length, pipe.reply_length, reply) == PipeOutcome::kDone;
+}
+
 bool Ask(const Pipe& pipe) {
-  UniqueHandle handle = Connect(pipe);
-  if (!handle) return false;
-  std::vector<uint8_t> request = ValidRequest(pipe);
-  if (Transfer(handle.get(), true, request.data(), static_cast<DWORD>(request.size()),
-               kReplyWaitMs) != request.size()) {
-    return false;
-  }
-  const std::vector<uint8_t> reply = ReadReply(handle.get(), kReplyWaitMs);
-  return WellFormed(pipe, reply);
+  const std::vector<uint8_t> request = ValidRequest(pipe);
+  std::vector<uint8_t> reply;
+  return Request(pipe, request.data(), request.size(), &reply) && WellFormed(pipe, reply);
 }
 
 struct FuzzCounts {
@@ -371,15 +378,9 @@ int Squat(const Pipe& pipe, unsigned seconds) {
 
 // One subscription request; the reply's result, or 0xFFFFFFFF when none came.
 uint32_t AskSubscription(const Pipe& pipe, uint8_t command, uint32_t process_id) {
-  UniqueHandle handle = Connect(pipe);
-  if (!handle) return 0xFFFFFFFFu;
   const EncodedSubscriptionRequest request = EncodeSubscriptionRequest(command, process_id);
-  std::vector<uint8_t> bytes(request.bytes, request.bytes + request.length);
-  if (Transfer(handle.get(), true, bytes.data(), static_cast<DWORD>(bytes.size()),
-               kReplyWaitMs) != bytes.size()) {
-    return 0xFFFFFFFFu;
-  }
-  const std::vector<uint8_t> reply = ReadReply(handle.get(), kReplyWaitMs);
+  std::vector<uint8_t> reply;
+  if (!Request(pipe, request.bytes, request.length, &reply)) return 0xFFFFFFFFu;
   const std::optional<SubscriptionReply> decoded =
       DecodeSubscriptionReply(reply.data(), reply.size());
   return decoded ? decoded->result : 0xFFFFFFFFu;

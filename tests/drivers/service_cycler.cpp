@@ -26,6 +26,7 @@
 #include "common/bounded_format.h"
 #include "common/joinable_thread.h"
 #include "common/object_names.h"
+#include "common/pipe_client.h"
 #include "common/subscription_message.h"
 #include "common/unique_resource.h"
 
@@ -41,31 +42,16 @@ struct ServiceHandleCloser {
 };
 using UniqueServiceHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, ServiceHandleCloser>;
 
-// One request on a pipe, with every wait bounded; true when a reply came.
-bool Request(const wchar_t* format, const std::vector<uint8_t>& request) {
+// One request on a pipe, not waited for while the service has no free instance, and its
+// reply within kClientWaitMs; true when the whole reply came.
+bool Request(const wchar_t* format, ReplyLengthFunction reply_length,
+             const std::vector<uint8_t>& request) {
   wchar_t name[kPipeNameSize];
   FormatBounded(name, kPipeNameSize, format, 0);
-  UniqueHandle pipe(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OVERLAPPED, nullptr));
-  if (!pipe) return false;
-  UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  uint8_t reply[64];
-  DWORD done = 0;
-  for (int step = 0; step < 2; ++step) {
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = event.get();
-    ResetEvent(event.get());
-    const BOOL ok = step == 0 ? WriteFile(pipe.get(), request.data(),
-                                          static_cast<DWORD>(request.size()), &done, &overlapped)
-                              : ReadFile(pipe.get(), reply, sizeof(reply), &done, &overlapped);
-    if (!ok && GetLastError() != ERROR_IO_PENDING && GetLastError() != ERROR_MORE_DATA) return false;
-    if (!ok && WaitForSingleObject(event.get(), kClientWaitMs) != WAIT_OBJECT_0) CancelIo(pipe.get());
-    if (!GetOverlappedResult(pipe.get(), &overlapped, &done, TRUE) &&
-        GetLastError() != ERROR_MORE_DATA) {
-      return false;
-    }
-  }
-  return done > 0;
+  PipeClient client({/*connect_ms=*/0, /*absent_ms=*/0, kClientWaitMs});
+  std::vector<uint8_t> reply;
+  return client.Ask(name, request.data(), request.size(), reply_length, &reply) ==
+         PipeOutcome::kDone;
 }
 
 // A client that subscribes, reads the last code, unsubscribes and asks the AV board, over
@@ -85,10 +71,10 @@ void ClientLoop(std::atomic<bool>* stop, std::atomic<unsigned>* requests,
   while (!*stop) {
     for (const auto& request : subscription_requests) {
       ++*requests;
-      if (Request(kSubscriptionPipeNameFormat, request)) ++*answered;
+      if (Request(kSubscriptionPipeNameFormat, SubscriptionReplyLength, request)) ++*answered;
     }
     ++*requests;
-    if (Request(kAvCommandPipeNameFormat, av_query)) ++*answered;
+    if (Request(kAvCommandPipeNameFormat, AvReplyLength, av_query)) ++*answered;
     Sleep(5);
   }
 }

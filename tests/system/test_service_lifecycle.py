@@ -95,8 +95,8 @@ def test_av_mode_left_on_is_gone_after_the_next_start(clean_service):
 
 def test_hidden_window_grants_power_queries(running_service):
     simpower = program("SimPower.exe")
-    found = wine(simpower, "find")
-    assert found.returncode == 0, found.stdout
+    # The service's process is up before its window is: look until it is there.
+    assert wait_until(lambda: wine(simpower, "find").returncode == 0, 10)
     for wparam in ("0", "4", "18"):  # query suspend, suspend, resume automatic
         result = wine(simpower, "broadcast", wparam)
         assert result.stdout.strip() == "result 1"

@@ -2,9 +2,11 @@
 
 #include <objbase.h>
 
+#include <chrono>
+#include <mutex>
+
 #include "common/com_apartment.h"
 #include "common/com_values.h"
-#include "common/critical_section_guard.h"
 #include "common/object_names.h"
 #include "common/tick_deadline.h"
 #include "service/event_code.h"
@@ -143,7 +145,7 @@ uint32_t StartEventListener() {
   ServiceState& service = Service();
   EventListener& s = service.listener;
   {
-    CriticalSectionGuard guard(s.lock);
+    std::lock_guard<TimedLock> guard(s.lock);
     if (s.running) return 1;
     if (ConnectWmi(s.wmi) && StartEventQuery()) {
       s.running = 1;
@@ -212,19 +214,14 @@ void RequestListenerRestart() {
 
 bool StopEventListener() {
   EventListener& s = Service().listener;
-  if (!s.lock_ready) return true;  // never started: nothing to wait for
   // The retry may be in a start, which takes the lock.
   if (!s.start_retry.Stop(kEventThreadStopWaitMs)) return false;
   // Nothing else takes the lock by now (the start sequence has ended, and client requests
   // leave the starts to the retry thread); the wait is bounded all the same.
-  const TickDeadline deadline = TickDeadline::After(kEventThreadStopWaitMs);
-  while (!TryEnterCriticalSection(&s.lock)) {
-    if (deadline.Passed()) return false;
-    Sleep(1);
-  }
+  std::unique_lock<TimedLock> held(s.lock, std::defer_lock);
+  if (!held.try_lock_for(std::chrono::milliseconds(kEventThreadStopWaitMs))) return false;
   const bool ended = s.thread.Stop(kEventThreadStopWaitMs);
   if (ended) ReleaseWmi(s.wmi);
-  LeaveCriticalSection(&s.lock);
   return ended;
 }
 

@@ -23,6 +23,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/locks.h"
 #include "common/unique_resource.h"
 #include "common/worker_thread.h"
 
@@ -43,10 +44,9 @@ struct WmiConnection {
 };
 
 struct EventListener {
-  // Initialised by the start sequence, deleted by the stop path once no thread can enter it;
-  // lock_ready says which.
-  CRITICAL_SECTION lock{};
-  std::atomic<bool> lock_ready{false};
+  // Held by StartEventListener across its check and start, and by StopEventListener while
+  // it ends EventThread and releases the connection.
+  TimedLock lock;
   // 1 from the first successful start on: an EventThread exists and keeps the connection
   // (or makes it again). Subscriptions are taken while it is 1.
   std::atomic<uint32_t> running{0};

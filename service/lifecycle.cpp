@@ -34,8 +34,6 @@ constexpr DWORD kBoardReconnectStopWaitMs = kTransferTimeoutMs + 2000;
 uint32_t StartSequence() {
   ServiceState& s = Service();
   std::lock_guard<TimedLock> running(s.lifecycle.lock);
-  InitializeCriticalSection(&s.listener.lock);
-  s.listener.lock_ready = true;
   ClearListenerStatus();
   ReadSettings(s.settings);
   if (!s.lifecycle.stopping) StartMerrowin();
@@ -91,9 +89,8 @@ void StopSequence() {
 
   // 5. The pipe servers: afterwards no connection thread subscribes, reads the event code,
   //    starts the event listener or talks to the board.
-  const bool subscription_pipe_ended = s.subscription_pipe.server.Stop(kPipeStopWaitMs);
-  const bool av_command_pipe_ended = s.av_command_pipe.server.Stop(kPipeStopWaitMs);
-  const bool pipes_ended = subscription_pipe_ended && av_command_pipe_ended;
+  s.subscription_pipe.server.Stop(kPipeStopWaitMs);
+  s.av_command_pipe.server.Stop(kPipeStopWaitMs);
 
   // 5a. The board's reconnection, which reads the volume through the monitor.
   const bool reconnect_ended = StopBoardReconnect(kBoardReconnectStopWaitMs);
@@ -119,12 +116,6 @@ void StopSequence() {
 
   // 10. "CurrentServiceMode", once nothing that writes it is left running.
   ClearListenerStatus();
-
-  // 11. The listener lock, once no thread can enter it.
-  if (pipes_ended && listener_ended && s.listener.lock_ready) {
-    s.listener.lock_ready = false;
-    DeleteCriticalSection(&s.listener.lock);
-  }
 }
 
 }  // namespace halvaro

@@ -42,7 +42,7 @@ struct SerialLink {
   int32_t port_number = 1;     // written before the link is opened
   UniqueHandle handle;         // guarded by lock; null unless open
   std::atomic<LinkState> state{LinkState::kClosed};  // changed by MoveLink only
-  TimedLock lock;
+  TimedLock lock{LockRank::kSerialLink};
 
   bool open() const { return state == LinkState::kOpen; }
   bool lost() const { return state == LinkState::kLost; }

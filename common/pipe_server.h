@@ -197,7 +197,7 @@ class PipeServer {
   size_t waiting_cut_ = 0;  // of waiting_, disconnected and awaiting their completion
   bool connection_threads_ = false;  // some may be running (false once the last has ended)
 
-  Lock lock_;                       // a leaf: nothing but a disconnect is called under it
+  Lock lock_{LockRank::kLeaf};  // a leaf: nothing but a disconnect is called under it
   UniqueHandle handed_;  // semaphore: released once for each arrived request
   bool stopping_ = false;                 // guarded by lock_
   std::deque<Arrived> arrived_;           // guarded by lock_; waiting for a thread

@@ -82,7 +82,7 @@ class WorkerGroup {
   void ForgetEnded();  // caller holds lock_
 
   const size_t capacity_;
-  Lock lock_;
+  Lock lock_{LockRank::kLeaf};
   bool closed_ = false;                                 // guarded by lock_
   std::list<std::unique_ptr<WorkerThread>> workers_;    // guarded by lock_
 };

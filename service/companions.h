@@ -14,9 +14,9 @@
 namespace halvaro {
 
 struct Companions {
-  Lock agent_lock;
-  // The agent this service started, until the next stop takes it. Guarded by agent_lock;
-  // taken by no other lock.
+  Lock agent_lock{LockRank::kLeaf};
+  // The agent this service started, until the next stop takes it. Guarded by agent_lock, a
+  // leaf (service/service_state.h).
   UniqueHandle agent_process;
 };
 

@@ -46,7 +46,7 @@ struct WmiConnection {
 struct EventListener {
   // Held by StartEventListener across its check and start, and by StopEventListener while
   // it ends EventThread and releases the connection.
-  TimedLock lock;
+  TimedLock lock{LockRank::kEventListener};
   // 1 from the first successful start on: an EventThread exists and keeps the connection
   // (or makes it again). Subscriptions are taken while it is 1.
   std::atomic<uint32_t> running{0};

@@ -20,7 +20,7 @@ namespace halvaro {
 
 struct Lifecycle {
   // Held by StartSequence for its whole run; StopSequence waits for it (bounded).
-  TimedLock lock;
+  TimedLock lock{LockRank::kLifecycle};
   // Set first by the stop path; the start sequence leaves out the steps that remain.
   std::atomic<bool> stopping{false};
   // Set when the stop path has finished. The dispatcher may return as soon as the service

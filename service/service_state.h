@@ -5,18 +5,22 @@
 // written by several threads are std::atomic, and every other shared field names its lock.
 // Settings are written once by the start sequence before any thread that reads them starts.
 //
-// Lock order. A thread may take a lock while it holds only locks listed above it:
+// Lock order. A thread may take a lock while it holds only locks listed above it. Each lock
+// is built with its rank (common/lock_rank.h, the same order), and the debug build checks
+// every take against it: the first violation names both locks and ends the process.
 //   1. Lifecycle::lock          the whole start sequence; the stop path waits for it
-//   2. EventListener::lock      (critical section) StartEventListener, StopEventListener
+//   2. EventListener::lock      StartEventListener, StopEventListener
 //   3. VolumeMonitor's backend lock, then its watcher call lock or MixerVolume's callback
-//      lock, then its operation lock and MixerVolume's lock (volume/volume_monitor.h). A
-//      change callback runs under the call lock: it takes the operation lock for its reads
-//      and the serial link's lock (4) for a whole exchange with the board
+//      lock (never held together; ranked in that order), then its operation lock and
+//      MixerVolume's lock (volume/volume_monitor.h). A change callback runs under the call
+//      lock: it takes the operation lock for its reads and the serial link's lock (4) for a
+//      whole exchange with the board
 //   4. SerialLink::lock         one whole board exchange, or an open or close of the port
 //   5. Subscriptions::lock      the subscriber list
 //   6. StatusRecord::lock       one status report
-// The locks inside WorkerGroup and PipeServer are leaves: nothing is called while they are
-// held. The hotkey actions run before Subscriptions::lock is taken, never under it.
+// The locks inside WorkerGroup and PipeServer and Companions::agent_lock are leaves: they may
+// be taken under any of these, and nothing is taken while they are held. The hotkey actions
+// run before Subscriptions::lock is taken, never under it.
 #pragma once
 
 #include <atomic>

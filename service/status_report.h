@@ -17,7 +17,7 @@ using StatusSink = BOOL(WINAPI*)(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS);
 
 // What the service reports to the service control manager.
 struct StatusRecord {
-  Lock lock;
+  Lock lock{LockRank::kStatusRecord};
   SERVICE_STATUS status{};                // guarded by lock
   uint32_t checkpoint = 1;                // guarded by lock; never reset
   DWORD problem = 0;                      // guarded by lock; common/service_problem.h

@@ -23,7 +23,7 @@ struct Subscriber {
 };
 
 struct Subscriptions {
-  Lock lock;
+  Lock lock{LockRank::kSubscriptions};
   std::vector<Subscriber> list;  // guarded by lock; oldest first
 };
 

@@ -73,7 +73,7 @@ class MixerVolume {
   void OnControlChange(WPARAM mixer, LPARAM control);
   bool ReadControl(DWORD MixerVolume::*control, uint32_t* value);
   bool WriteControl(DWORD MixerVolume::*control, uint32_t value);
-  Lock lock_;
+  Lock lock_{LockRank::kMixerVolume};
   UniqueMixer mixer_;               // guarded by lock_
   UINT device_count_ = 0;           // guarded by lock_
   MIXERCAPSW caps_{};               // guarded by lock_
@@ -82,7 +82,8 @@ class MixerVolume {
   DWORD volume_control_ = 0;        // guarded by lock_
   DWORD mute_control_ = 0;          // guarded by lock_
 
-  Lock callback_lock_;  // held across each call of the callback; taken before lock_
+  // Held across each call of the callback; taken before lock_.
+  Lock callback_lock_{LockRank::kMixerCallback};
   VolumeChangeCallback callback_ = nullptr;  // guarded by callback_lock_
   uint32_t user_data_ = 0;                   // guarded by callback_lock_
 

@@ -88,19 +88,19 @@ class VolumeMonitor {
   bool use_mixer_ = false;       // fixed at construction
   bool watcher_started_ = false;  // fixed at construction
 
-  Lock backend_lock_;
+  Lock backend_lock_{LockRank::kVolumeBackend};
   // Guarded by backend_lock_.
   Microsoft::WRL::ComPtr<IMMDeviceEnumerator> enumerator_;
   bool notify_registered_ = false;
   bool volume_callback_registered_ = false;
   // Held by the watcher while it calls the change callback, and by SetChangeCallback while it
   // replaces it (after backend_lock_, before lock_).
-  Lock watcher_call_lock_;
+  Lock watcher_call_lock_{LockRank::kVolumeWatcherCall};
   // Written under backend_lock_ and watcher_call_lock_; read under either.
   VolumeChangeCallback callback_ = nullptr;
   uint32_t user_data_ = 0;
 
-  Lock lock_;
+  Lock lock_{LockRank::kVolumeOperation};
   std::atomic<uint32_t> kind_{kNoBackend};  // written under both locks
   // Guarded by lock_ (and written only while backend_lock_ is held too).
   std::unique_ptr<MixerVolume> mixer_;

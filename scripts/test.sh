@@ -17,6 +17,8 @@ status=0
 ctest --output-on-failure --timeout 600 -j2 || status=$?
 if [ "$TEST_PRESET" = windows-x86 ]; then
   echo "test.sh: the tests ran the shipped x86 build under wine32"
+elif [ "$TEST_PRESET" = windows-x86-debug ]; then
+  echo "test.sh: the tests ran the x86 debug build (lock order checked) under wine32"
 else
   echo "test.sh: WARNING: the tests ran the $TEST_PRESET fallback build; the shipped x86" \
     "programs were not run (this machine cannot run 32-bit code under wine)" >&2

@@ -20,6 +20,9 @@ constexpr DWORD kConnectionIdleMs = 10000;
 constexpr DWORD kHousekeepingMs = 1000;
 // While stopping, the listener looks again this often for its last completions.
 constexpr DWORD kStoppingPollMs = 100;
+// The longest a connection thread keeps an instance that it listened on open, after its
+// client, for the listener to make the next one.
+constexpr DWORD kNextInstanceWaitMs = 1000;
 
 // Waits for an overlapped operation of this thread that returned ERROR_IO_PENDING; false
 // when the stop event came first or the time ran out (the operation is then cancelled and
@@ -107,8 +110,43 @@ void PipeServer::Listen(HANDLE stop_event) {
   // handed on, or (the client gone) it is closed. So some instance always holds the name.
   Previous previous;
   OVERLAPPED connect = {};
+  // Makes `pipe` listen on this thread.
+  const auto listen = [&](UniqueHandle pipe) {
+    connect = {};
+    connect.hEvent = connected_event.get();
+    ResetEvent(connected_event.get());
+    if (ConnectNamedPipe(pipe.get(), &connect) || GetLastError() == ERROR_PIPE_CONNECTED) {
+      previous = Previous{std::move(pipe), true};  // the client came before the wait
+    } else if (GetLastError() == ERROR_IO_PENDING) {
+      listening = std::move(pipe);
+    } else {
+      previous = Previous{std::move(pipe), false};  // the client came and went
+    }
+  };
   for (;;) {
-    while (!listening && WaitForSingleObject(stop_event, 0) == WAIT_TIMEOUT) {
+    std::deque<Arrived> returned;
+    bool watched;
+    {
+      std::lock_guard<Lock> guard(lock_);
+      returned.swap(returned_);
+      // An instance given back by its watcher is listened on here before any other is made.
+      for (const Arrived& back : returned) watching_ = watching_ && !back.listening;
+      watched = watching_;
+    }
+    for (Arrived& back : returned) {
+      try {
+        if (back.listening) {
+          Previous last = std::exchange(previous, Previous{});
+          listen(std::move(back.pipe));
+          LetGo(last);
+        } else {
+          BeginReception(std::move(back.pipe), back.connected_at);
+        }
+      } catch (...) {
+        // Out of memory: this client is let go.
+      }
+    }
+    while (!listening && !watched && WaitForSingleObject(stop_event, 0) == WAIT_TIMEOUT) {
       UniqueHandle pipe = CreateInstance(security, &first_instance);
       if (!pipe) {
         // A client does not wait for the retry. An instance without one keeps the name ours
@@ -122,33 +160,15 @@ void PipeServer::Listen(HANDLE stop_event) {
         creation_pause = std::min(creation_pause * 2, kPipeMostCreationPauseMs);
         continue;
       }
+      instances_made_.fetch_add(1);
       creation_pause = kFirstCreationPauseMs;
-      // The new instance holds the name now. It listens before the last one's client is
-      // handed on, so that its connect does not compete with that client's service.
+      // The new instance holds the name now. An idle connection thread waits for its client
+      // and serves it without a hand-over; otherwise it listens here. Either way it listens
+      // before the last one's client is handed on.
       Previous last = std::exchange(previous, Previous{});
-      connect = {};
-      connect.hEvent = connected_event.get();
-      ResetEvent(connected_event.get());
-      if (ConnectNamedPipe(pipe.get(), &connect) || GetLastError() == ERROR_PIPE_CONNECTED) {
-        previous = Previous{std::move(pipe), true};  // the client came before the wait
-      } else if (GetLastError() == ERROR_IO_PENDING) {
-        listening = std::move(pipe);
-      } else {
-        previous = Previous{std::move(pipe), false};  // the client came and went
-      }
+      watched = OfferToWatch(pipe);
+      if (!watched) listen(std::move(pipe));
       LetGo(last);
-    }
-    std::deque<Arrived> returned;
-    {
-      std::lock_guard<Lock> guard(lock_);
-      returned.swap(returned_);
-    }
-    for (Arrived& back : returned) {
-      try {
-        BeginReception(std::move(back.pipe), back.connected_at);
-      } catch (...) {
-        // Out of memory: this client is let go.
-      }
     }
     HANDLE waits[] = {stop_event, wake_.get(), connected_event.get()};
     const DWORD count = listening ? 3 : 2;
@@ -248,7 +268,10 @@ void PipeServer::Hand(Arrived arrived) {
     std::lock_guard<Lock> guard(lock_);
     if (stopping_) return;
     arrived_.push_back(std::move(arrived));
-    if (arrived_.size() > kPipeMostQueued) arrived_.pop_front();  // closed unserved
+    if (arrived_.size() > kPipeMostQueued) {  // the oldest request is closed unserved
+      arrived_.erase(std::find_if(arrived_.begin(), arrived_.end(),
+                                  [](const Arrived& a) { return !a.listening; }));
+    }
     needs_thread = arrived_.size() > idle_connections_;
   }
   ReleaseSemaphore(handed_.get(), 1, nullptr);
@@ -325,7 +348,88 @@ void PipeServer::ServeConnections(HANDLE stop_event) {
       arrived = std::move(arrived_.front());
       arrived_.pop_front();
     }
-    if (io_event) Serve(std::move(arrived), stop_event, io_event.get());
+    if (arrived.listening) {
+      // Back to the listener after a long wait without a client: this thread is idle.
+      if (!io_event) {
+        GiveBack(std::move(arrived.pipe));
+        return;
+      }
+      if (!Watch(std::move(arrived.pipe), stop_event, io_event.get())) return;
+    } else if (io_event) {
+      Serve(std::move(arrived), stop_event, io_event.get());
+    }
+  }
+}
+
+bool PipeServer::OfferToWatch(UniqueHandle& pipe) {
+  std::lock_guard<Lock> guard(lock_);
+  // Only to a thread that takes it at once: nothing else is queued before it.
+  if (stopping_ || watching_ || !arrived_.empty() || idle_connections_ == 0) return false;
+  Arrived watch;
+  watch.pipe = std::move(pipe);
+  watch.listening = true;
+  arrived_.push_back(std::move(watch));
+  watching_ = true;
+  ReleaseSemaphore(handed_.get(), 1, nullptr);
+  return true;
+}
+
+void PipeServer::GiveBack(UniqueHandle pipe) {
+  std::lock_guard<Lock> guard(lock_);
+  if (stopping_) return;  // closed here
+  try {
+    Arrived back;
+    back.pipe = std::move(pipe);
+    back.listening = true;
+    returned_.push_back(std::move(back));
+  } catch (...) {
+    watching_ = false;  // out of memory: the instance closes and the listener makes another
+  }
+  SetEvent(wake_.get());
+}
+
+bool PipeServer::Watch(UniqueHandle pipe, HANDLE stop_event, HANDLE io_event) {
+  OVERLAPPED overlapped = {};
+  overlapped.hEvent = io_event;
+  ResetEvent(io_event);
+  bool connected = ConnectNamedPipe(pipe.get(), &overlapped) != FALSE;
+  const DWORD error = connected ? ERROR_SUCCESS : GetLastError();
+  if (error == ERROR_PIPE_CONNECTED) {
+    connected = true;
+  } else if (error == ERROR_IO_PENDING) {
+    HANDLE waits[] = {io_event, stop_event};
+    const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, kConnectionIdleMs);
+    if (woke != WAIT_OBJECT_0) CancelIo(pipe.get());  // this thread's connect
+    DWORD unused = 0;
+    connected = GetOverlappedResult(pipe.get(), &overlapped, &unused, TRUE) != FALSE;
+    if (!connected && GetLastError() == ERROR_OPERATION_ABORTED) {
+      GiveBack(std::move(pipe));
+      return false;
+    }
+  }
+  Arrived arrived;
+  {
+    std::lock_guard<Lock> guard(lock_);
+    watching_ = false;
+    arrived.made_at = instances_made_.load();
+  }
+  SetEvent(wake_.get());  // the listener makes the next instance meanwhile
+  arrived.pipe = std::move(pipe);
+  arrived.watched = true;
+  arrived.connected_at = GetTickCount();
+  if (connected) {
+    Serve(std::move(arrived), stop_event, io_event);
+  } else {
+    AwaitNextInstance(arrived.made_at, stop_event);  // the client came and went
+  }
+  return true;
+}
+
+void PipeServer::AwaitNextInstance(uint32_t made_at, HANDLE stop_event) {
+  // Seldom waits at all: the next instance is made while the client is served.
+  const TickDeadline deadline = TickDeadline::After(kNextInstanceWaitMs);
+  while (instances_made_.load() == made_at && !deadline.Passed()) {
+    if (WaitForSingleObject(stop_event, 1) == WAIT_OBJECT_0) return;
   }
 }
 
@@ -360,6 +464,8 @@ void PipeServer::Serve(Arrived arrived, HANDLE stop_event, HANDLE io_event) {
   }
   AwaitReplyRead(pipe);
   DisconnectNamedPipe(pipe);
+  // An instance this thread listened on keeps the name until the next one exists.
+  if (arrived.watched) AwaitNextInstance(arrived.made_at, stop_event);
 }  // the instance closes here
 
 PipeServer::HeadRead PipeServer::ReadHead(HANDLE pipe, uint8_t* head, DWORD size,

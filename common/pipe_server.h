@@ -29,6 +29,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -144,6 +145,11 @@ class PipeServer {
     std::vector<uint8_t> head;
     bool head_read = false;
     DWORD connected_at = 0;  // tick of the connection, when the head is not read yet
+    // An instance for an idle connection thread to listen on, not connected yet.
+    bool listening = false;
+    // Listened on by its connection thread; made_at counts the instances made until then.
+    bool watched = false;
+    uint32_t made_at = 0;
   };
   enum class HeadRead { kArrived, kSilent, kFailed };
 
@@ -183,6 +189,17 @@ class PipeServer {
                            HANDLE io_event, DWORD* got);
   // Flushes the reply, cut off by the listener thread after its time.
   void AwaitReplyRead(HANDLE pipe);
+  // Gives a new instance to an idle connection thread to listen on; false (the instance
+  // left in `pipe`) when none is free.
+  bool OfferToWatch(UniqueHandle& pipe);
+  // On a connection thread: listens on `pipe` and serves its client. False when no client
+  // came for kConnectionIdle and the instance went back to the listener (or, stopping, was
+  // closed).
+  bool Watch(UniqueHandle pipe, HANDLE stop_event, HANDLE io_event);
+  void GiveBack(UniqueHandle pipe);
+  // Waits, within a bound, until the listener has made an instance after the first
+  // `made_at`, so that closing one this thread listened on does not let the name lapse.
+  void AwaitNextInstance(uint32_t made_at, HANDLE stop_event);
 
   // Written by Start before the threads start, then only read.
   Options options_;
@@ -203,6 +220,10 @@ class PipeServer {
   std::deque<Arrived> arrived_;           // guarded by lock_; waiting for a thread
   std::deque<Arrived> returned_;          // guarded by lock_; silent, back to the reception
   size_t idle_connections_ = 0;           // guarded by lock_; threads waiting for handed_
+  // A connection thread holds the instance that listens (from the offer until its client
+  // connects, or until the listener has taken it back); the listener makes none meanwhile.
+  bool watching_ = false;                 // guarded by lock_
+  std::atomic<uint32_t> instances_made_{0};  // written by the listener
   std::list<ReplyWatch*> replies_;        // guarded by lock_; oldest first
 };
 

@@ -408,21 +408,25 @@ bool PipeServer::Watch(UniqueHandle pipe, HANDLE stop_event, HANDLE io_event) {
     }
   }
   Arrived arrived;
-  {
-    std::lock_guard<Lock> guard(lock_);
-    watching_ = false;
-    arrived.made_at = instances_made_.load();
-  }
-  SetEvent(wake_.get());  // the listener makes the next instance meanwhile
   arrived.pipe = std::move(pipe);
   arrived.watched = true;
   arrived.connected_at = GetTickCount();
+  EndWatch(&arrived.made_at);
   if (connected) {
     Serve(std::move(arrived), stop_event, io_event);
   } else {
     AwaitNextInstance(arrived.made_at, stop_event);  // the client came and went
   }
   return true;
+}
+
+void PipeServer::EndWatch(uint32_t* made_at) {
+  {
+    std::lock_guard<Lock> guard(lock_);
+    watching_ = false;
+    *made_at = instances_made_.load();
+  }
+  SetEvent(wake_.get());  // the listener makes the next instance
 }
 
 void PipeServer::AwaitNextInstance(uint32_t made_at, HANDLE stop_event) {
@@ -435,6 +439,16 @@ void PipeServer::AwaitNextInstance(uint32_t made_at, HANDLE stop_event) {
 
 void PipeServer::Serve(Arrived arrived, HANDLE stop_event, HANDLE io_event) {
   const HANDLE pipe = arrived.pipe.get();
+  // An instance this thread listened on keeps the name until the next one exists: this
+  // runs before `arrived` closes it, whichever way serving it ends.
+  struct NextInstance {
+    PipeServer& server;
+    const Arrived& arrived;
+    HANDLE stop_event;
+    ~NextInstance() {
+      if (arrived.watched && arrived.pipe) server.AwaitNextInstance(arrived.made_at, stop_event);
+    }
+  } next_instance{*this, arrived, stop_event};
   if (!arrived.head_read) {
     arrived.head.resize(options_.head_size);
     DWORD got = 0;
@@ -464,8 +478,6 @@ void PipeServer::Serve(Arrived arrived, HANDLE stop_event, HANDLE io_event) {
   }
   AwaitReplyRead(pipe);
   DisconnectNamedPipe(pipe);
-  // An instance this thread listened on keeps the name until the next one exists.
-  if (arrived.watched) AwaitNextInstance(arrived.made_at, stop_event);
 }  // the instance closes here
 
 PipeServer::HeadRead PipeServer::ReadHead(HANDLE pipe, uint8_t* head, DWORD size,

@@ -3,6 +3,9 @@
 // A connection goes through three stages, each bounded:
 // 1. Reception. One instance waits for a client at a time; the next one is made before a
 //    connected one is handed on or closed, so the name never lapses while the server runs.
+//    When a connection thread is idle, it waits for that client itself and serves it
+//    without a hand-over, while the listener makes the next instance; otherwise the
+//    listener waits for it.
 //    A name that another program holds is not served beside it: the server tries again
 //    after a pause that grows to kPipeMostCreationPauseMs, until the name is free. A
 //    connected client has
@@ -197,6 +200,9 @@ class PipeServer {
   // closed).
   bool Watch(UniqueHandle pipe, HANDLE stop_event, HANDLE io_event);
   void GiveBack(UniqueHandle pipe);
+  // Ends a connection thread's watch once its client has connected: the listener makes the
+  // next instance. *made_at counts the instances made until then.
+  void EndWatch(uint32_t* made_at);
   // Waits, within a bound, until the listener has made an instance after the first
   // `made_at`, so that closing one this thread listened on does not let the name lapse.
   void AwaitNextInstance(uint32_t made_at, HANDLE stop_event);

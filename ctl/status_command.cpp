@@ -4,6 +4,7 @@
 #include "common/service_problem.h"
 #include "ctl/commands.h"
 #include "ctl/exit_codes.h"
+#include "ctl/service_build.h"
 #include "ctl/service_pipes.h"
 
 namespace halvaro::ctl {
@@ -38,8 +39,21 @@ JsonObject PipeJson(const PipeAnswer& pipe) {
   return json;
 }
 
+std::string BuildText(const ServiceBuild& build) {
+  std::string text = "service build: ";
+  if (build.version.empty()) {
+    text += std::string("unknown (") + build.failed_call + " failed, error " +
+            std::to_string(build.error) + ")";
+  } else {
+    text += build.version;
+  }
+  if (!build.image.empty()) text += " (" + Narrow(build.image.c_str()) + ")";
+  return text;
+}
+
 struct StatusReport {
   ServiceStatus service;
+  ServiceBuild build;
   ServiceKeyValues key;
   SubscriptionAnswer last;
   AvAnswer query;
@@ -52,6 +66,14 @@ void PrintJson(const StatusReport& r, int exit_code, const std::string& problem)
   if (r.service.problem != 0) {
     service.Number("problem_code", r.service.problem)
         .Text("problem", DescribeServiceProblem(r.service.problem));
+  }
+  if (r.service.installed) {
+    if (!r.build.image.empty()) service.Text("image", Narrow(r.build.image.c_str()));
+    if (!r.build.version.empty()) {
+      service.Text("version", r.build.version);
+    } else {
+      service.Null("version");
+    }
   }
 
   JsonObject settings;
@@ -101,6 +123,7 @@ void PrintText(const StatusReport& r) {
     PrintLine("service problem " + std::to_string(r.service.problem) + ": " +
               DescribeServiceProblem(r.service.problem));
   }
+  if (r.service.installed) PrintLine(BuildText(r.build));
   for (const SettingValue& s : r.key.settings) PrintLine(SettingText(s));
   for (const StatusValue& v : r.key.status) {
     PrintLine("status value " + Narrow(v.name) + ": " +
@@ -130,6 +153,7 @@ int RunStatus(const Arguments& args) {
   std::string problem;
   int exit_code = ServiceProblem(r.service, &problem);
   if (!r.service.known) return Fail(args, exit_code, problem);
+  if (r.service.installed) r.build = QueryServiceBuild();
   r.key = ReadServiceKey();
   // Asked whatever the manager says: a pipe that answers without the service is someone
   // else's, and worth showing.

@@ -56,9 +56,13 @@ end_prefix() {
 }
 
 testbed_end() {
+  # The demo's simulated board first, and reaped here: it carries the prefix in its
+  # environment, and ended with the prefix's leftovers (kill -9) the shell would report it.
+  if [ -n "${BOARD_PID:-}" ]; then
+    kill "$BOARD_PID" 2>/dev/null && { wait "$BOARD_PID" 2>/dev/null || true; }
+  fi
   [ -n "${WINEPREFIX:-}" ] && end_prefix "$WINEPREFIX"
   [ -n "${SECOND_PREFIX:-}" ] && end_prefix "$SECOND_PREFIX"
-  [ -n "${BOARD_PID:-}" ] && kill "$BOARD_PID" 2>/dev/null || true
   return 0
 }
 

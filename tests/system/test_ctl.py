@@ -2,6 +2,8 @@
 machine: one board serves the module, and each test finds the service running on it (started
 again when a test before stopped it)."""
 import json
+import os
+import re
 import signal
 import subprocess
 
@@ -97,8 +99,15 @@ def test_status_of_a_running_service_changes_nothing(board):
     av = out["av_command_pipe"]
     assert (av["result"], av["data_byte_1"]) == ("0x00000000", 1)
 
+    # The build it names is the one version of the source tree, read from the image it runs.
+    version = re.search(r"project\(Halvaro VERSION (\S+)", open(os.path.join(
+        os.environ["HALVARO_SOURCE"], "CMakeLists.txt")).read()).group(1)
+    assert out["service"]["version"] == version, out["service"]
+    assert out["service"]["image"].lower().endswith("\\halvaro.exe"), out["service"]
+
     assert text.returncode == 0
     assert f"service: running (process id {pid})" in text.stdout.splitlines()
+    assert f"service build: {version} ({out['service']['image']})" in text.stdout.splitlines()
     assert f"setting ComPort: {BOARD_PORT} (registry)" in text.stdout.splitlines()
 
 

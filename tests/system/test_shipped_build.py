@@ -1,6 +1,7 @@
 """The programs that ship are 32-bit PE files that need no MinGW runtime DLL: the service and
 HalvaroCtl console programs, the agent a GUI program with its version and manifest."""
 import os
+import re
 import subprocess
 
 import pytest
@@ -26,11 +27,18 @@ def test_shipped_program_is_a_static_pe32_program(name, subsystem):
     assert not [dll for dll in imports if dll.startswith(MINGW_RUNTIME)], imports
 
 
-def test_agent_carries_its_version_and_manifest():
-    with open(os.path.join(SHIPPED, "Quenlit.exe"), "rb") as f:
-        image = f.read()
-    assert "1, 0, 0, 0".encode("utf-16-le") in image
-    assert b'level="asInvoker" uiAccess="false"' in image
+def test_every_program_carries_the_one_version_and_the_agent_its_manifest():
+    with open(os.path.join(os.environ.get("HALVARO_SOURCE", "."), "CMakeLists.txt")) as f:
+        version = re.search(r"project\(Halvaro VERSION (\S+)", f.read()).group(1)
+    for name in ("Halvaro.exe", "Quenlit.exe", "HalvaroCtl.exe"):
+        with open(os.path.join(SHIPPED, name), "rb") as f:
+            image = f.read()
+        # The value follows its name after the padding to a 32-bit boundary.
+        value = re.escape("FileVersion\0".encode("utf-16-le")) + b"(?:\0\0)?" + \
+            re.escape(f"{version}\0".encode("utf-16-le"))
+        assert re.search(value, image), name
+        if name == "Quenlit.exe":
+            assert b'level="asInvoker" uiAccess="false"' in image
 
 
 def test_the_nt51_judge_tells_newer_functions_apart():

@@ -14,7 +14,7 @@ constexpr char kProgramUsage[] =
     "Looks at the service \"Orva WMI Service\" (Halvaro.exe) on this machine.\n"
     "\n"
     "commands:\n"
-    "  status                the service's state and process id, its settings (value and\n"
+    "  status                the service's state, process id and build, its settings (value and\n"
     "                        source), its status values, and whether both pipes answer\n"
     "  watch [--for <s>]     prints each hotkey code as it comes, until Ctrl+C\n"
     "  volume <0-100>        sets the AV board's volume display (operation 2)\n"
@@ -38,7 +38,8 @@ constexpr char kProgramUsage[] =
 constexpr char kStatusUsage[] =
     "usage: HalvaroCtl status [--json]\n"
     "\n"
-    "Shows the service's state and process id (from the service control manager); each\n"
+    "Shows the service's state and process id (from the service control manager); its build,\n"
+    "the version resource of the program the service's configuration runs; each\n"
     "setting (EMAMaxRegister, ComPort, BuadRate, ComCmdTimeFrame) with the value the service\n"
     "takes at its next start and its source, \"registry\" or \"default\"; the status values\n"
     "CurrentAVMode, CurrentServiceMode and AVBoardStatus; and whether each pipe answers: the\n"

@@ -49,7 +49,9 @@ def test_the_nt51_judge_tells_newer_functions_apart():
     assert "wcscpy_s" not in vc70_runtime_exports()
 
 
-@pytest.mark.parametrize("name", ["Halvaro.exe", "Quenlit.exe", "HalvaroCtl.exe"])
+# The example clients are to show what runs on NT 5.1 as well.
+@pytest.mark.parametrize("name", ["Halvaro.exe", "Quenlit.exe", "HalvaroCtl.exe",
+                                  "subscribe_client.exe", "av_volume_client.exe"])
 def test_shipped_program_imports_nothing_that_nt51_lacks(name):
     path = os.path.join(SHIPPED, name)
     imports = imported_functions(path)

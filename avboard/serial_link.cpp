@@ -57,16 +57,20 @@ uint32_t OpenSerialLink(SerialLink& link) {
   UniqueHandle port(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   CloseHandleLocked(link, LinkState::kClosed);  // a lost link stays lost until it opens
-  if (!port) return 0;
+  const auto failed = [&link] {
+    link.open_error = GetLastError();
+    return 0u;
+  };
+  if (!port) return failed();
 
   DCB dcb = {};
   dcb.DCBlength = sizeof(dcb);
-  if (!GetCommState(port.get(), &dcb)) return 0;
+  if (!GetCommState(port.get(), &dcb)) return failed();
   dcb.BaudRate = link.baud_rate;
   dcb.ByteSize = 8;
   dcb.Parity = NOPARITY;
   dcb.StopBits = ONESTOPBIT;
-  if (!SetCommState(port.get(), &dcb)) return 0;
+  if (!SetCommState(port.get(), &dcb)) return failed();
 
   link.handle.reset(port.release());  // the handle is in place before the state says open
   if (MoveLink(link, LinkState::kClosed, LinkState::kOpen) ||

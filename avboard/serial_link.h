@@ -42,6 +42,9 @@ struct SerialLink {
   int32_t port_number = 1;     // written before the link is opened
   UniqueHandle handle;         // guarded by lock; null unless open
   std::atomic<LinkState> state{LinkState::kClosed};  // changed by MoveLink only
+  // The error of the last open that failed (the system's error code), for the service's
+  // report of a port it could not open; written under lock, read without it.
+  std::atomic<DWORD> open_error{0};
   TimedLock lock{LockRank::kSerialLink};
 
   bool open() const { return state == LinkState::kOpen; }

@@ -19,7 +19,7 @@ namespace {
 // memory is needed. (The win32 thread model's thread_local is emulated: it allocates a block
 // for each thread that touches it, and the service starts threads for its pipe connections
 // all the time.)
-constexpr int kRankCount = static_cast<int>(LockRank::kLeaf) + 1;
+constexpr int kRankCount = static_cast<int>(LockRank::kEventLog) + 1;
 static_assert(kRankCount <= 32, "the held ranks are one 32-bit set");
 
 std::atomic<DWORD> g_slot{TLS_OUT_OF_INDEXES};
@@ -39,6 +39,7 @@ const wchar_t* LockRankName(LockRank rank) {
     case LockRank::kSubscriptions: return L"Subscriptions";
     case LockRank::kStatusRecord: return L"StatusRecord";
     case LockRank::kLeaf: return L"Leaf";
+    case LockRank::kEventLog: return L"EventLog";
   }
   return L"?";
 }

@@ -23,6 +23,9 @@ enum class LockRank : uint8_t {
   // WorkerGroup's, PipeServer's and Companions::agent_lock: taken under anything, and
   // nothing ranked is taken under them.
   kLeaf,
+  // The event log's budget lock: reports come from under any lock, the leaves included, and
+  // nothing is taken under it.
+  kEventLog,
 };
 
 }  // namespace halvaro

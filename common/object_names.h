@@ -16,6 +16,13 @@ namespace halvaro {
 // The service and its registry key under HKEY_LOCAL_MACHINE.
 constexpr wchar_t kServiceName[] = L"Orva WMI Service";
 constexpr wchar_t kServiceKeyPath[] = L"SYSTEM\\CurrentControlSet\\Services\\Orva WMI Service";
+// The service's event source in the Application log, and its registration (the installer
+// package writes the same key and values).
+constexpr wchar_t kEventSourceName[] = L"Orva WMI Service";
+constexpr wchar_t kEventSourceKeyPath[] =
+    L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Orva WMI Service";
+constexpr wchar_t kEventMessageFileValue[] = L"EventMessageFile";
+constexpr wchar_t kTypesSupportedValue[] = L"TypesSupported";
 
 // Values under the service key: settings read at start, status written by the service.
 constexpr wchar_t kMaxSubscribersValue[] = L"EMAMaxRegister";

@@ -77,20 +77,29 @@ bool PipeServer::Stop(DWORD timeout_ms) {
   return listener_ended && connections_ended;
 }
 
-UniqueHandle PipeServer::CreateInstance(WorldAccessAttributes& security,
-                                        bool* first_instance) {
+UniqueHandle PipeServer::CreateInstance(WorldAccessAttributes& security, bool* first_instance,
+                                        bool* held_elsewhere) {
   // Until the first instance exists, the name must be free: a name that another program
   // already holds is not served beside it (its instances would get some of our clients).
   // The flag alone is not honoured everywhere (wine creates the instance anyway): look
   // first as well.
-  if (*first_instance && PipeNameIsHeld(options_.name)) return UniqueHandle();
+  *held_elsewhere = *first_instance && PipeNameIsHeld(options_.name);
+  if (*held_elsewhere) return UniqueHandle();
   UniqueHandle pipe(CreateNamedPipeW(
       options_.name.c_str(),
       PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (*first_instance ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
       PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES, kBufferSize,
       kBufferSize, kDefaultTimeoutMs, security.get()));
+  // The flag's refusal: an instance of the name came first.
+  *held_elsewhere = !pipe && *first_instance && GetLastError() == ERROR_ACCESS_DENIED;
   if (pipe) *first_instance = false;
   return pipe;
+}
+
+void PipeServer::NoteName(bool ours) {
+  const HealthChange change = name_health_.Note(ours);
+  if (change == HealthChange::kNone || !options_.name_watcher) return;
+  options_.name_watcher(change != HealthChange::kRecovered);
 }
 
 void PipeServer::LetGo(Previous& previous) {
@@ -147,7 +156,9 @@ void PipeServer::Listen(HANDLE stop_event) {
       }
     }
     while (!listening && !watched && WaitForSingleObject(stop_event, 0) == WAIT_TIMEOUT) {
-      UniqueHandle pipe = CreateInstance(security, &first_instance);
+      bool held_elsewhere = false;
+      UniqueHandle pipe = CreateInstance(security, &first_instance, &held_elsewhere);
+      if (held_elsewhere) NoteName(false);
       if (!pipe) {
         // A client does not wait for the retry. An instance without one keeps the name ours
         // meanwhile; once none is kept, the name is looked at again before it is taken.
@@ -161,6 +172,7 @@ void PipeServer::Listen(HANDLE stop_event) {
         continue;
       }
       instances_made_.fetch_add(1);
+      NoteName(true);
       creation_pause = kFirstCreationPauseMs;
       // The new instance holds the name now. An idle connection thread waits for its client
       // and serves it without a hand-over; otherwise it listens here. Either way it listens

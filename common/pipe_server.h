@@ -43,6 +43,7 @@
 #include <string>
 #include <vector>
 
+#include "common/health_watch.h"
 #include "common/locks.h"
 #include "common/tick_deadline.h"
 #include "common/unique_resource.h"
@@ -105,10 +106,16 @@ class PipeServer {
   using RequestHandler = std::function<size_t(uint8_t* buffer, size_t received)>;
   static Handler RequestReply(size_t request_capacity, RequestHandler handler);
 
+  // Called on the listener thread once per change: true when an attempt finds the name held
+  // by another program, false when the server holds it again after that. It must return
+  // soon and not throw.
+  using NameWatcher = std::function<void(bool held_elsewhere)>;
+
   struct Options {
     std::wstring name;        // "\\.\pipe\..."
     DWORD access_mask = 0;    // granted to Everyone on the pipe
     size_t head_size = 32;    // bytes of a request read at reception (the handler's first read)
+    NameWatcher name_watcher;  // may be empty
   };
 
   PipeServer() = default;
@@ -160,7 +167,11 @@ class PipeServer {
   // arrived requests to the connection threads, and disconnects the clients whose time is
   // over. The completions of its reads run on it, in its alertable waits.
   void Listen(HANDLE stop_event);
-  UniqueHandle CreateInstance(WorldAccessAttributes& security, bool* first_instance);
+  // *held_elsewhere says whether a failure was another program's holding the name.
+  UniqueHandle CreateInstance(WorldAccessAttributes& security, bool* first_instance,
+                              bool* held_elsewhere);
+  // Tells the name watcher of a change in whether the name is ours.
+  void NoteName(bool ours);
   // An instance that has listened: its client connected, or came and went.
   struct Previous {
     UniqueHandle pipe;
@@ -216,6 +227,7 @@ class PipeServer {
   WorkerGroup connections_{kPipeMostConnections};
 
   // Owned by the listener thread: only it (and the completions it runs) touch it.
+  HealthWatch name_health_;
   std::list<std::unique_ptr<Reception>> waiting_;  // oldest first
   size_t waiting_cut_ = 0;  // of waiting_, disconnected and awaiting their completion
   bool connection_threads_ = false;  // some may be running (false once the last has ended)

@@ -89,6 +89,7 @@ HALVARO_NULL_EMPTY_TRAITS(ServiceHandleTraits, SC_HANDLE, ::CloseServiceHandle)
 HALVARO_NULL_EMPTY_TRAITS(WindowTraits, HWND, ::DestroyWindow)
 HALVARO_NULL_EMPTY_TRAITS(SidTraits, PSID, ::FreeSid)  // AllocateAndInitializeSid results
 HALVARO_NULL_EMPTY_TRAITS(MappedViewTraits, void*, ::UnmapViewOfFile)  // MapViewOfFile results
+HALVARO_NULL_EMPTY_TRAITS(EventSourceTraits, HANDLE, ::DeregisterEventSource)  // RegisterEventSourceW
 #undef HALVARO_NULL_EMPTY_TRAITS
 
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
@@ -97,5 +98,6 @@ using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
 using UniqueWindow = UniqueResource<WindowTraits>;
 using UniqueSid = UniqueResource<SidTraits>;
 using UniqueMappedView = UniqueResource<MappedViewTraits>;
+using UniqueEventSource = UniqueResource<EventSourceTraits>;
 
 }  // namespace halvaro

@@ -19,8 +19,10 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
 # wine64 and the x86-64 compilers give the same sources a test bed where 32-bit code cannot run.
-install_missing cmake make binutils g++-mingw-w64-i686-win32 mingw-w64-i686-dev \
-  g++-mingw-w64-x86-64-win32 mingw-w64-x86-64-dev wine wine64 socat googletest python3 python3-pytest
+# The cross binutils bring windres and windmc (the event log's message table).
+install_missing cmake make binutils binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
+  g++-mingw-w64-i686-win32 mingw-w64-i686-dev g++-mingw-w64-x86-64-win32 mingw-w64-x86-64-dev \
+  wine wine64 socat googletest python3 python3-pytest
 # wine32 runs the shipped 32-bit programs. A mirror whose i386 index lags its amd64 one leaves
 # them uninstallable the ordinary way; on a test machine (test.sh passes --test-machine) they
 # are then installed with the libraries pinned to the i386 index's versions. Where that fails

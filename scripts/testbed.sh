@@ -67,8 +67,9 @@ testbed_end() {
 }
 
 # The debug channels of the prefix's services (see testbed_start): the process id on each
-# line, and ntdll's warnings, where wine's execution-state call reports each request.
-SERVICE_CHANNELS=+pid,warn+ntdll
+# line, ntdll's warnings, where wine's execution-state call reports each request, and the
+# event log, where wine's ReportEventW writes each entry's insertion strings at its level.
+SERVICE_CHANNELS=+pid,warn+ntdll,+eventlog
 # A debug build's services also report a lock-order violation there: wine shows debugger
 # output among the warnings of seh, and a service has no stderr of its own.
 service_channels() {

@@ -2,6 +2,8 @@
 
 #include "avboard/av_commands.h"
 #include "common/com_apartment.h"
+#include "service/event_log.h"
+#include "service/event_messages.h"
 #include "service/hidden_window.h"
 #include "service/service_state.h"
 #include "service/volume_mirror.h"
@@ -33,7 +35,12 @@ void BoardReconnectThread(HANDLE stop_event) {
     if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) return;
     // An unplug is noticed even while nothing is sent: the driver is asked, the line is not.
     CheckSerialLink(s.serial_link);
-    if (ReopenLostSerialLink(s.serial_link)) GreetReturningBoard(stop_event);
+    // A port lost under a transfer of another thread is seen here too, before it is opened.
+    if (s.serial_link.lost()) ReportBoardPort(false);
+    if (ReopenLostSerialLink(s.serial_link)) {
+      ReportBoardPort(true);
+      GreetReturningBoard(stop_event);
+    }
   }
 }
 
@@ -45,6 +52,25 @@ void StartBoardReconnect() {
 
 bool StopBoardReconnect(DWORD timeout_ms) {
   return Service().board_reconnect.thread.Stop(timeout_ms);
+}
+
+void ReportBoardPort(bool open) {
+  ServiceState& s = Service();
+  const EventNumber port = EventNumber::Decimal(static_cast<uint32_t>(s.serial_link.port_number));
+  switch (s.board_reconnect.port_health.Note(open)) {
+    case HealthChange::kFailedAtFirst:
+      LogEvent(MSG_BOARD_ABSENT_AT_START,
+               {port.c_str(), EventNumber::Decimal(s.serial_link.open_error).c_str()});
+      break;
+    case HealthChange::kFailed:
+      LogEvent(MSG_BOARD_LOST, {port.c_str()});
+      break;
+    case HealthChange::kRecovered:
+      LogEvent(MSG_BOARD_BACK, {port.c_str()});
+      break;
+    case HealthChange::kNone:
+      break;
+  }
 }
 
 void RequestBoardCheck() {

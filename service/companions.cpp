@@ -9,6 +9,8 @@
 #include "common/own_directory.h"
 #include "common/tick_deadline.h"
 #include "common/unique_resource.h"
+#include "service/event_log.h"
+#include "service/event_messages.h"
 #include "service/logon_process.h"
 #include "service/process_snapshot.h"
 
@@ -73,33 +75,50 @@ HWND AwaitAgentWindow(HANDLE process) {
   }
 }
 
+// `path` is empty when the program's path would not fit.
+void ReportNotStarted(DWORD message_id, const std::wstring& path, const wchar_t* image,
+                      DWORD error) {
+  LogEvent(message_id,
+           {path.empty() ? image : path.c_str(), EventNumber::Decimal(error).c_str()});
+}
+
 }  // namespace
 
 void StartMerrowin() {
   UniqueHandle token = PrimaryTokenOf(FindLogonProcess());
   const std::wstring path = BesideService(kMerrowinImage);
-  if (path.empty()) return;
+  if (path.empty()) {
+    ReportNotStarted(MSG_COMPANION_NOT_STARTED, path, kMerrowinImage, ERROR_FILENAME_EXCED_RANGE);
+    return;
+  }
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
   PROCESS_INFORMATION info = {};
-  CreateProcessAsUserW(token.get(), path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
-                       nullptr, &startup, &info);
+  if (!CreateProcessAsUserW(token.get(), path.c_str(), nullptr, nullptr, nullptr, FALSE, 0,
+                            nullptr, nullptr, &startup, &info)) {
+    ReportNotStarted(MSG_COMPANION_NOT_STARTED, path, kMerrowinImage, GetLastError());
+  }
   CloseProcessInformation(info);
 }
 
 void StartAgent(Companions& companions) {
   const std::wstring path = BesideService(kAgentImage);
-  if (path.empty()) return;
+  if (path.empty()) {
+    ReportNotStarted(MSG_AGENT_NOT_STARTED, path, kAgentImage, ERROR_FILENAME_EXCED_RANGE);
+    return;
+  }
   // The application name fixes the program; the quoted command line only gives it its
   // usual first argument.
   std::wstring command_line = L"\"" + path + L"\"";
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
-  CreateProcessW(path.c_str(), &command_line[0], nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
-                 nullptr, nullptr, &startup, &info);
+  if (!CreateProcessW(path.c_str(), &command_line[0], nullptr, nullptr, FALSE,
+                      CREATE_NEW_CONSOLE, nullptr, nullptr, &startup, &info)) {
+    ReportNotStarted(MSG_AGENT_NOT_STARTED, path, kAgentImage, GetLastError());
+  }
   UniqueHandle thread(info.hThread);
   std::lock_guard<Lock> guard(companions.agent_lock);
   companions.agent_process.reset(info.hProcess);  // kept for the stop; null when it failed

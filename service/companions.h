@@ -3,7 +3,8 @@
 // ended by image name.
 //
 // Threading: called by the start sequence and the stop path, which may overlap (a stop can
-// come while the start is still running). Every failure is silent.
+// come while the start is still running). A program that could not be started is reported
+// to the event log; every other failure is silent.
 #pragma once
 
 #include <windows.h>

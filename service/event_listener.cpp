@@ -10,6 +10,8 @@
 #include "common/object_names.h"
 #include "common/tick_deadline.h"
 #include "service/event_code.h"
+#include "service/event_log.h"
+#include "service/event_messages.h"
 #include "service/hotkey_actions.h"
 #include "service/service_state.h"
 #include "service/settings.h"
@@ -53,6 +55,17 @@ void ReleaseWmi(WmiConnection& wmi) {
   wmi.locator.Reset();
 }
 
+// Records a failed call of the connection; false, for the caller to return.
+bool Failed(WmiConnection& wmi, const wchar_t* call, HRESULT result) {
+  wmi.failed_call = call;
+  wmi.failure = result;
+  return false;
+}
+
+void ReportListenerRunning(EventListener& listener) {
+  if (listener.health.Note(true) == HealthChange::kRecovered) LogEvent(MSG_LISTENER_RUNNING_AGAIN);
+}
+
 void DeliverEvent(ServiceState& s, IWbemClassObject* event) {
   UniqueVariant value;
   uint32_t code = 0;
@@ -68,16 +81,21 @@ void DeliverEvent(ServiceState& s, IWbemClassObject* event) {
 
 // Tears the broken connection down and makes it again, with a growing pause before each
 // attempt (cut short by a resume). False when the stop came first.
-bool Reconnect(ServiceState& s, HANDLE stop_event) {
+bool Reconnect(ServiceState& s, HANDLE stop_event, uint32_t failures, HRESULT last_failure) {
   WmiConnection& wmi = s.listener.wmi;
   ReleaseWmi(wmi);
   WriteListenerStatus(0, s.av_board_present);
+  if (s.listener.health.Note(false) == HealthChange::kFailed) {
+    LogEvent(MSG_LISTENER_BROKEN, {EventNumber::Decimal(failures).c_str(),
+                                   EventNumber::Hex(static_cast<uint32_t>(last_failure)).c_str()});
+  }
   for (DWORD pause = kFirstRestartPauseMs;; pause = NextRestartPause(pause)) {
     if (WaitStopOrRestart(stop_event, pause) == Wake::kStop) return false;
     if (ConnectWmi(wmi) && OpenEventQuery(wmi)) break;
     ReleaseWmi(wmi);
   }
   WriteListenerStatus(1, s.av_board_present);
+  ReportListenerRunning(s.listener);
   return true;
 }
 
@@ -98,22 +116,26 @@ DWORD NextRestartPause(DWORD pause_ms) {
 
 uint32_t ConnectWmi(WmiConnection& wmi) {
   ReleaseWmi(wmi);
-  if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                              reinterpret_cast<void**>(wmi.locator.GetAddressOf())))) {
+  HRESULT result = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
+                                    IID_IWbemLocator,
+                                    reinterpret_cast<void**>(wmi.locator.GetAddressOf()));
+  if (FAILED(result)) {
     ReleaseWmi(wmi);
-    return 0;
+    return Failed(wmi, L"CoCreateInstance(WbemLocator)", result);
   }
   UniqueBstr wmi_namespace(kWmiNamespace);
-  if (FAILED(wmi.locator->ConnectServer(wmi_namespace.get(), nullptr, nullptr, nullptr, 0,
-                                        nullptr, nullptr, wmi.services.GetAddressOf()))) {
+  result = wmi.locator->ConnectServer(wmi_namespace.get(), nullptr, nullptr, nullptr, 0, nullptr,
+                                      nullptr, wmi.services.GetAddressOf());
+  if (FAILED(result)) {
     ReleaseWmi(wmi);
-    return 0;
+    return Failed(wmi, L"IWbemLocator::ConnectServer", result);
   }
-  if (FAILED(CoSetProxyBlanket(wmi.services.Get(), RPC_C_AUTHN_DEFAULT, RPC_C_AUTHZ_NONE,
-                               nullptr, RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE,
-                               nullptr, EOAC_NONE))) {
+  result = CoSetProxyBlanket(wmi.services.Get(), RPC_C_AUTHN_DEFAULT, RPC_C_AUTHZ_NONE, nullptr,
+                             RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
+                             EOAC_NONE);
+  if (FAILED(result)) {
     ReleaseWmi(wmi);
-    return 0;
+    return Failed(wmi, L"CoSetProxyBlanket", result);
   }
   return 1;
 }
@@ -128,7 +150,7 @@ uint32_t OpenEventQuery(WmiConnection& wmi) {
       nullptr, wmi.enumerator.GetAddressOf());
   if (FAILED(result)) {
     wmi.enumerator.Reset();
-    return 0;
+    return Failed(wmi, L"IWbemServices::ExecNotificationQuery", result);
   }
   return 1;
 }
@@ -144,16 +166,26 @@ uint32_t StartEventQuery() {
 uint32_t StartEventListener() {
   ServiceState& service = Service();
   EventListener& s = service.listener;
+  const wchar_t* failed_call = nullptr;
+  HRESULT failure = S_OK;
   {
     std::lock_guard<TimedLock> guard(s.lock);
     if (s.running) return 1;
     if (ConnectWmi(s.wmi) && StartEventQuery()) {
       s.running = 1;
     } else {
+      failed_call = s.wmi.failed_call;
+      failure = s.wmi.failure;
       ReleaseWmi(s.wmi);
     }
   }
   WriteListenerStatus(s.running, service.av_board_present);
+  if (s.running) {
+    ReportListenerRunning(s);
+  } else if (s.health.Note(false) == HealthChange::kFailedAtFirst) {
+    LogEvent(MSG_LISTENER_NOT_STARTED,
+             {failed_call, EventNumber::Hex(static_cast<uint32_t>(failure)).c_str()});
+  }
   return s.running;
 }
 
@@ -162,9 +194,10 @@ void EventThread(HANDLE stop_event) {
   EventListener& listener = s.listener;
   ComApartment apartment;  // the connection lives in the multithreaded apartment
   uint32_t failures = 0;
+  HRESULT last_failure = S_OK;
   while (WaitForSingleObject(stop_event, 0) == WAIT_TIMEOUT) {
     if (failures >= kBrokenAfterFailures) {
-      if (!Reconnect(s, stop_event)) return;
+      if (!Reconnect(s, stop_event, failures, last_failure)) return;
       failures = 0;
       continue;
     }
@@ -174,6 +207,7 @@ void EventThread(HANDLE stop_event) {
         listener.wmi.enumerator->Next(kEventWaitMs, 1, event.GetAddressOf(), &returned);
     if (FAILED(result)) {
       ++failures;
+      last_failure = result;
       // A resume while the connection fails: made again at once.
       if (WaitStopOrRestart(stop_event, kEventFailurePauseMs) == Wake::kRestart) {
         failures = kBrokenAfterFailures;

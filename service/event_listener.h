@@ -23,6 +23,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/health_watch.h"
 #include "common/locks.h"
 #include "common/unique_resource.h"
 #include "common/worker_thread.h"
@@ -41,6 +42,9 @@ struct WmiConnection {
   Microsoft::WRL::ComPtr<IWbemLocator> locator;
   Microsoft::WRL::ComPtr<IWbemServices> services;
   Microsoft::WRL::ComPtr<IEnumWbemClassObject> enumerator;
+  // The call that failed last, and its result, for the event log.
+  const wchar_t* failed_call = L"";
+  HRESULT failure = S_OK;
 };
 
 struct EventListener {
@@ -60,6 +64,9 @@ struct EventListener {
   WorkerThread start_retry;
   // Auto-reset; set at resume: a broken connection is made again at once.
   UniqueHandle restart_now{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  // Whether events can arrive, as the event log has been told: noted by the starts and by
+  // EventThread, which never run at once with a change to tell.
+  HealthWatch health;
 };
 
 uint32_t StartEventListener();

@@ -7,6 +7,7 @@
 
 #include "common/object_names.h"
 #include "common/unique_resource.h"
+#include "service/event_source_key.h"
 #include "service/install_directory.h"
 
 namespace halvaro {
@@ -66,6 +67,9 @@ void InstallService() {
     Print("CreateService failed (%d)\n", GetLastError());
     return;
   }
+  // The texts of the service's log entries are in this program. A failure here leaves the
+  // entries without their texts, not the service without its log: nothing more is said.
+  WriteEventSourceKey(path);
   if (Interrogate(service.get()) == SERVICE_RUNNING) {
     Print("Service installed successfully\n", 0);
     return;
@@ -103,6 +107,7 @@ void RemoveService() {
     }
   }
   if (DeleteService(service.get())) {
+    DeleteEventSourceKey();
     Print("Service deleted successfully\n", 0);
   } else {
     Print("DeleteService failed (%d)\n", GetLastError());

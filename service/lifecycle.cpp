@@ -5,7 +5,10 @@
 #include "avboard/av_commands.h"
 #include "service/av_command_pipe.h"
 #include "service/board_reconnect.h"
+#include "common/product_version.h"
 #include "service/companions.h"
+#include "service/event_log.h"
+#include "service/event_messages.h"
 #include "service/event_listener.h"
 #include "service/hotkey_actions.h"
 #include "service/hidden_window.h"
@@ -29,6 +32,23 @@ constexpr DWORD kEjectStopWaitMs = 5000;
 // The reconnection is in one open or one board exchange, which the retired link cuts short.
 constexpr DWORD kBoardReconnectStopWaitMs = kTransferTimeoutMs + 2000;
 
+const wchar_t* BackendName(uint32_t kind) {
+  switch (kind) {
+    case kEndpointBackend: return L"audio endpoint";
+    case kMixerBackend: return L"waveform mixer";
+    default: return L"none (no volume device found)";
+  }
+}
+
+void ReportStart(const ServiceState& s) {
+  LogEvent(MSG_SERVICE_STARTED,
+           {L"" HALVARO_VERSION_TEXT, EventNumber::Decimal(s.settings.max_subscribers).c_str(),
+            EventNumber::Decimal(s.settings.com_port).c_str(),
+            EventNumber::Decimal(s.settings.baud_rate).c_str(),
+            EventNumber::Decimal(s.settings.cmd_time_frame).c_str(),
+            BackendName(s.volume.monitor_kind)});
+}
+
 }  // namespace
 
 uint32_t StartSequence() {
@@ -44,7 +64,8 @@ uint32_t StartSequence() {
   // and the board counts as present whether or not it answered the query.
   s.serial_link.port_number = static_cast<int32_t>(s.settings.com_port);
   s.serial_link.baud_rate = s.settings.baud_rate;
-  OpenSerialLinkWithRetry(s.serial_link);
+  if (!OpenSerialLinkWithRetry(s.serial_link) && !s.lifecycle.stopping) ReportBoardPort(false);
+  if (s.serial_link.open()) ReportBoardPort(true);
   QueryBoard(s.serial_link);
   s.av_board_present = 1;
   RefreshDiscState(s.drive, s.serial_link, s.av_board_present != 0);
@@ -52,6 +73,7 @@ uint32_t StartSequence() {
 
   // The master volume: the board starts from the volume at start, 0 while muted.
   OpenServiceVolume(s.volume);
+  if (!s.lifecycle.stopping) ReportStart(s);
   StartVolumeMirror();
   // The agent wakes the mirror's waiter; a stop that has begun would not end it any more.
   if (s.volume.monitor_kind == kMixerBackend && !s.lifecycle.stopping) StartAgent(s.companions);
@@ -83,14 +105,17 @@ void StopSequence() {
   //    that hangs is left to the end of the process.
   std::unique_lock<TimedLock> started(s.lifecycle.lock, std::try_to_lock);
   if (!started.owns_lock()) {
-    if (!started.try_lock_for(kStartSequenceWait)) return;
+    if (!started.try_lock_for(kStartSequenceWait)) {
+      LogEvent(MSG_SERVICE_STOPPED);  // the event source stays for the end of the process
+      return;
+    }
     StopCompanions(s.companions);
   }
 
   // 5. The pipe servers: afterwards no connection thread subscribes, reads the event code,
   //    starts the event listener or talks to the board.
-  s.subscription_pipe.server.Stop(kPipeStopWaitMs);
-  s.av_command_pipe.server.Stop(kPipeStopWaitMs);
+  const bool subscription_pipe_ended = s.subscription_pipe.server.Stop(kPipeStopWaitMs);
+  const bool av_command_pipe_ended = s.av_command_pipe.server.Stop(kPipeStopWaitMs);
 
   // 5a. The board's reconnection, which reads the volume through the monitor.
   const bool reconnect_ended = StopBoardReconnect(kBoardReconnectStopWaitMs);
@@ -116,6 +141,13 @@ void StopSequence() {
 
   // 10. "CurrentServiceMode", once nothing that writes it is left running.
   ClearListenerStatus();
+
+  // 11. The stop's entry, then the event source once no thread that reports is left: the
+  //     start sequence, the pipe listeners, the reconnection, the listener and its retry.
+  LogEvent(MSG_SERVICE_STOPPED);
+  if (subscription_pipe_ended && av_command_pipe_ended && reconnect_ended && listener_ended) {
+    CloseEventLog(s.event_log);
+  }
 }
 
 }  // namespace halvaro

@@ -4,6 +4,8 @@
 //
 // Threading: StartPipeEndpoint runs in the start sequence and the stop path stops the
 // server, on one thread; the handler runs on the server's connection threads (pipe_server.h).
+// The server's listener reports a name that another program holds, and its return, to the
+// event log.
 #pragma once
 
 #include <windows.h>

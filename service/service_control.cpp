@@ -3,6 +3,7 @@
 #include "common/com_apartment.h"
 #include "common/object_names.h"
 #include "common/unique_resource.h"
+#include "service/event_log.h"
 #include "service/hidden_window.h"
 #include "service/lifecycle.h"
 #include "service/service_state.h"
@@ -51,6 +52,9 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
   InitServiceStatus(s.status);
   s.status.handle = RegisterServiceCtrlHandlerW(kServiceName, ServiceControlHandler);
   if (!s.status.handle) return;
+  // Before the manager may send a stop (which closes it again) and before any thread that
+  // reports exists.
+  OpenEventLog(s.event_log);
   ReportServiceStatus(s.status, SERVICE_RUNNING);
 
   // The thread stays in the apartment, and the window exists, until the process ends: the

@@ -19,7 +19,9 @@
 //   5. Subscriptions::lock      the subscriber list
 //   6. StatusRecord::lock       one status report
 // The locks inside WorkerGroup and PipeServer and Companions::agent_lock are leaves: they may
-// be taken under any of these, and nothing is taken while they are held. The hotkey actions
+// be taken under any of these, and nothing is taken while they are held. EventLog::lock comes
+// after all of them, the leaves included: a report may come from under any lock, and nothing
+// is taken under it. The hotkey actions
 // run before Subscriptions::lock is taken, never under it.
 #pragma once
 
@@ -29,6 +31,7 @@
 #include "avboard/serial_link.h"
 #include "service/board_reconnect.h"
 #include "service/companions.h"
+#include "service/event_log.h"
 #include "service/event_listener.h"
 #include "service/hotkey_actions.h"
 #include "service/lifecycle.h"
@@ -44,6 +47,7 @@ namespace halvaro {
 struct ServiceState {
   // --- Service host ---
   StatusRecord status;
+  EventLog event_log;
   Lifecycle lifecycle;
   std::atomic<uint32_t> av_board_present{1};
 

@@ -25,7 +25,8 @@ struct Settings {
 };
 
 // Reads the four settings that are present; clears the AV-mode flag and deletes
-// "CurrentAVMode", so the AV mode is off after every start.
+// "CurrentAVMode", so the AV mode is off after every start. A value that is not a number, or
+// that the service does not use as stored, is reported to the event log with the value used.
 void ReadSettings(Settings& settings);
 
 void ClearListenerStatus();  // deletes "CurrentServiceMode"

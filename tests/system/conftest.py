@@ -3,6 +3,7 @@
 The test bed (scripts/test.sh) exports WINEPREFIX, HALVARO_WINE (the loader) and
 HALVARO_BIN (the programs under test)."""
 import contextlib
+import dataclasses
 import os
 import re
 import subprocess
@@ -269,6 +270,79 @@ class ServicesLog:
 
     def execution_states(self):
         return [int(m.group(1), 16) for m in map(EXECUTION_STATE.search, self.lines()) if m]
+
+    def events(self):
+        """The event log entries written since, in order. Wine's ReportEventW reports each
+        call with its type and id on one line of the calling thread, then each insertion
+        string on a line of its own at the entry's level."""
+        entries, last_of_thread, sources = [], {}, set()
+        for line in self.lines():
+            source = REGISTER_SOURCE.match(line)
+            if source:
+                sources.add(int(source.group(1), 16))
+                continue
+            call = REPORT_EVENT.match(line)
+            if call:
+                pid, thread, kind, event_id, count = call.groups()
+                entry = Event(int(pid, 16), EVENT_TYPES[int(kind, 16)], int(event_id, 16),
+                              int(count, 16), [], [])
+                entries.append(entry)
+                last_of_thread[thread] = entry
+                continue
+            text = EVENT_STRING.match(line)
+            if text and text.group(1) in last_of_thread:
+                entry = last_of_thread[text.group(1)]
+                entry.strings.append(text.group(3).encode().decode("unicode_escape"))
+                entry.string_levels.append(text.group(2))
+        # Only the processes that opened the service's source: the service's own.
+        return [e for e in entries if e.pid in sources]
+
+    def messages(self):
+        """The service's entries as (message name, insertion strings), each checked to be
+        written at the level of its id, with every one of its strings."""
+        names = {event_id: name for name, event_id in MESSAGES.items()}
+        said = []
+        for e in self.events():
+            assert e.level == SEVERITY_LEVELS[e.event_id >> 30], e
+            assert len(e.strings) == e.count, e
+            assert set(e.string_levels) <= {WINE_CLASSES[e.level]}, e
+            said.append((names.get(e.event_id, hex(e.event_id)), e.strings))
+        return said
+
+
+# --- The service's event log entries, as wine reports them (ServicesLog.events) ---
+
+REGISTER_SOURCE = re.compile(r'^([0-9a-f]+):[0-9a-f]+:fixme:advapi:RegisterEventSourceW '
+                             r'\(\(null\),L"Orva WMI Service"\)')
+REPORT_EVENT = re.compile(r"^([0-9a-f]+):([0-9a-f]+):fixme:advapi:ReportEventW \([0-9A-Fa-f]+,"
+                          r"0x([0-9a-f]+),0x[0-9a-f]+,0x([0-9a-f]+),[0-9A-Fa-f]+,0x([0-9a-f]+),")
+EVENT_STRING = re.compile(r'^[0-9a-f]+:([0-9a-f]+):(trace|warn|err):eventlog:ReportEventW L"(.*)"$')
+EVENT_TYPES = {1: "error", 2: "warning", 4: "information"}
+SEVERITY_LEVELS = {1: "information", 2: "warning", 3: "error"}
+WINE_CLASSES = {"error": "err", "warning": "warn", "information": "trace"}
+
+
+@dataclasses.dataclass
+class Event:
+    pid: int
+    level: str
+    event_id: int
+    count: int
+    strings: list
+    string_levels: list
+
+
+def message_ids():
+    """{symbolic name: id} from the header that the build made of the message table."""
+    header = os.path.join(BIN, "..", "generated-messages", "service", "event_messages.h")
+    if not os.path.exists(header):
+        return {}
+    with open(header) as f:
+        return {m.group(1): int(m.group(2), 16) for m in
+                re.finditer(r"#define (MSG_\w+) \(DWORD\) (0x[0-9a-fA-F]+)", f.read())}
+
+
+MESSAGES = message_ids()
 
 
 # --- The simulated AV board at the far end of a COM port of the prefix ---

@@ -1,8 +1,9 @@
 """Recovery without a restart of the service: a board whose port was unplugged and plugged
-back, and a firmware provider that restarted under the event listener."""
+back, and a firmware provider that restarted under the event listener; and what the service
+tells the event log of each, once per change."""
 import time
 
-from conftest import (AvBoard, BOARD_PORT, Watcher, client, com_link, firmware,
+from conftest import (AvBoard, BOARD_PORT, MESSAGES, ServicesLog, Watcher, client, com_link, firmware,
                       firmware_status, hotkey_frame, program, reg_get, reg_set, sent,
                       service_pids, set_frame, start_on_board, start_service, stop_seconds,
                       stop_service, wait_until, wine)
@@ -30,18 +31,33 @@ def greeted(board, within):
     assert any(f.startswith("8A 03 ") for f in frames[1:]), frames
 
 
+def names(messages):
+    return [name for name, _ in messages]
+
+
 def test_a_board_absent_at_start_is_greeted_once_plugged_in(clean_service, firmware_reset,
                                                             audio_reset):
     reg_set("ComPort", BOARD_PORT)  # nothing at the far end of the name yet
+    reg_set("EMAMaxRegister", 0)  # counts as 1
+    log = ServicesLog()
     start_service()
     assert wait_until(lambda: reg_get("CurrentServiceMode") == 1, 10)
+    said = log.messages()
+    assert ("MSG_SETTING_OUT_OF_RANGE", ["EMAMaxRegister", "0", "1"]) in said, said
+    started = [strings for name, strings in said if name == "MSG_SERVICE_STARTED"]
+    assert len(started) == 1 and started[0][1:] == ["1", str(BOARD_PORT), "9600", "0",
+                                                    "audio endpoint"], said
+    absent = [strings for name, strings in said if name == "MSG_BOARD_ABSENT_AT_START"]
+    assert len(absent) == 1 and absent[0][0] == str(BOARD_PORT), said  # not one per attempt
+    assert "MSG_BOARD_LOST" not in names(said), said
     with AvBoard(com_link(BOARD_PORT)) as board:
         greeted(board, 10)  # within a period of the port's check
+        assert ("MSG_BOARD_BACK", [str(BOARD_PORT)]) in log.messages()
         # Unplugged and plugged back, the board is greeted at once after a resume rather
-        # than at the next look (every 3 s). Three rounds, so that a look that merely fell
-        # right does not pass for the resume's.
+        # than at the next look (every 3 s). Four rounds, so that a look that merely fell
+        # right does not pass for the resume's, and the log's budget for the port is spent.
         board.close()
-    for _ in range(3):
+    for _ in range(4):
         resume()  # the dead handle is noticed at once
         with AvBoard(com_link(BOARD_PORT)) as board:
             resume()
@@ -52,6 +68,17 @@ def test_a_board_absent_at_start_is_greeted_once_plugged_in(clean_service, firmw
             greeted(board, 10)
             board.close()
     stop_service()
+
+    # Each loss and return once, until the budget of its kind is spent; then one notice.
+    said = log.messages()
+    held_back = [strings for name, strings in said if name == "MSG_ENTRIES_HELD_BACK"]
+    assert len(held_back) == 2, said
+    for name, changes in (("MSG_BOARD_LOST", 4), ("MSG_BOARD_BACK", 5)):
+        code = str(MESSAGES[name] & 0xFFFF)
+        notice = next(strings for strings in held_back if strings[0] == code)
+        written = names(said).count(name)
+        assert 0 < written == int(notice[1]) < changes, said
+    assert names(said)[-1] == "MSG_SERVICE_STOPPED" and names(said).count("MSG_SERVICE_STOPPED") == 1
 
 
 def test_a_board_unplugged_and_plugged_back_is_greeted_again(clean_service, board,
@@ -98,6 +125,7 @@ def test_a_silent_board_is_not_taken_for_an_unplugged_one(clean_service, board,
 
 def test_a_firmware_break_is_mended_by_the_listener_itself(clean_service, board,
                                                            firmware_reset):
+    log = ServicesLog()
     start_on_board(board)
     pid = service_pids()
     watcher = Watcher(120)
@@ -144,16 +172,29 @@ def test_a_firmware_break_is_mended_by_the_listener_itself(clean_service, board,
     finally:
         watcher.close()
     assert service_pids() == pid
+    # Three breaks (the five failing calls, then the provider twice), each told once with
+    # its repair, however many attempts the repair took.
+    said = [(name, strings) for name, strings in log.messages()
+            if name.startswith("MSG_LISTENER")]
+    assert names(said) == ["MSG_LISTENER_BROKEN", "MSG_LISTENER_RUNNING_AGAIN"] * 3, said
+    assert said[0][1][0] == "5", said  # the failures in a row
 
     # A start while the provider is down comes up by itself once it is back, with no client.
     stop_service()
     firmware("fault", "broken", "on")
+    log = ServicesLog()
+    attempts = firmware_status()["connect_attempts"]
     start_service()
     assert wait_until(lambda: reg_get("CurrentServiceMode") == 0, 10)
+    assert wait_until(lambda: firmware_status()["connect_attempts"] >= attempts + 2, 10)
     firmware("fault", "broken", "off")
     assert wait_until(lambda: reg_get("CurrentServiceMode") == 1, 10)
     firmware("press", "0x54")
     assert wait_until(lambda: client("last")["code"] == str(0x54), 10)
+    said = [(name, strings) for name, strings in log.messages()
+            if name.startswith("MSG_LISTENER")]
+    assert names(said) == ["MSG_LISTENER_NOT_STARTED", "MSG_LISTENER_RUNNING_AGAIN"], said
+    assert said[0][1][0] and len(said[0][1][1]) == 8, said  # the call and its result
 
 
 def test_a_slow_provider_holds_up_neither_a_subscribe_nor_the_stop(clean_service,

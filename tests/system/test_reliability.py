@@ -5,7 +5,7 @@ import time
 
 import pytest
 
-from conftest import (WINE, Watcher, abuse, clear_service_values, counts, firmware,
+from conftest import (WINE, ServicesLog, Watcher, abuse, clear_service_values, counts, firmware,
                       firmware_status, image_pids, load_of_presses_and_changes, program,
                       reg_get, service_pids, service_state, settled_counts, SERVICE,
                       simaudio, start_on_board, start_service, stop_if_running, stop_seconds,
@@ -128,6 +128,7 @@ def test_a_pipe_name_held_by_another_program_is_served_once_it_is_free(clean_ser
                                 stdout=subprocess.PIPE, text=True)
     try:
         assert squatter.stdout.readline().strip() == "squatting"
+        log = ServicesLog()
         start_service()
         assert abuse("ask", "av")["answered"] == "1"
         # No instance of the service's own beside the impostor's: it takes the client.
@@ -136,6 +137,10 @@ def test_a_pipe_name_held_by_another_program_is_served_once_it_is_free(clean_ser
         # Served once the name is free (the listener had given up for good before).
         assert wait_until(lambda: abuse("ask", "sub")["answered"] == "1", 40, interval=1)
         assert service_state() == "RUNNING"
+        # Told once, not at each of the retries while it was held, and once served again.
+        said = [m for m in log.messages() if m[0].startswith("MSG_PIPE")]
+        name = r"\\.\pipe\OrvaEMA_srv_np_0"
+        assert said == [("MSG_PIPE_NAME_HELD", [name]), ("MSG_PIPE_SERVED_AGAIN", [name])], said
     finally:
         squatter.kill()
         squatter.wait()

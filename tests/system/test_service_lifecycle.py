@@ -6,6 +6,17 @@ from conftest import (client, halvaro, program, start_service, stop_seconds,
                       wine)
 
 NETWORK, EVERYONE = "S-1-5-2", "S-1-1-0"
+EVENT_SOURCE_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Orva WMI Service"
+
+
+def event_source_values():
+    """{name: (type, data)} of the event source's registration, or None without its key."""
+    result = wine("reg", "query", EVENT_SOURCE_KEY)
+    if result.returncode != 0:
+        return None
+    return {parts[0]: (parts[1], parts[2]) for parts in
+            (line.strip().split(None, 2) for line in result.stdout.splitlines()
+             if line.startswith("    ")) if len(parts) == 3}
 
 
 def service_mutexes():
@@ -22,6 +33,10 @@ def test_install_and_delete_in_any_case_with_exact_messages(no_service):
         assert service_state() == "RUNNING"
         assert wait_until(service_pids, 10)
         assert reg_get("Start") == 2  # SERVICE_AUTO_START: it starts with the system
+        # The event viewer finds the entries' texts in the program itself.
+        image = "Z:" + program("Halvaro.exe").replace("/", "\\")
+        assert event_source_values() == {"EventMessageFile": ("REG_EXPAND_SZ", image),
+                                         "TypesSupported": ("REG_DWORD", "0x7")}
 
         again = halvaro(spelling)
         assert again.returncode == 0
@@ -30,6 +45,7 @@ def test_install_and_delete_in_any_case_with_exact_messages(no_service):
         deleted = halvaro(removal)
         assert deleted.returncode == 0
         assert deleted.stdout == "Service deleted successfully\n"
+        assert event_source_values() is None
         assert wait_until(lambda: service_state() is None, 20)
         assert wait_until(lambda: not service_pids(), 10)
 

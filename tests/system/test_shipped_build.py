@@ -1,7 +1,9 @@
 """The programs that ship are 32-bit PE files that need no MinGW runtime DLL: the service and
-HalvaroCtl console programs, the agent a GUI program with its version and manifest."""
+HalvaroCtl console programs, the agent a GUI program with its version and manifest, the
+service with the message table of its event log entries."""
 import os
 import re
+import struct
 import subprocess
 
 import pytest
@@ -57,3 +59,70 @@ def test_shipped_program_imports_nothing_that_nt51_lacks(name):
     imports = imported_functions(path)
     assert sum(len(functions) for functions in imports.values()) > 50, imports
     assert missing_on_nt51(path) == []
+
+
+def resource_data(image, type_id):
+    """{(name id, language): bytes} of the resources of `type_id` in a PE image."""
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    sections, optional_size = struct.unpack_from("<HxxxxxxxxxxxxH", image, pe + 6)
+    optional = pe + 24
+    magic = struct.unpack_from("<H", image, optional)[0]
+    directories = optional + (96 if magic == 0x10B else 112)
+    resource_rva = struct.unpack_from("<I", image, directories + 2 * 8)[0]
+    table = optional + optional_size
+    spans = [struct.unpack_from("<IIxxxxI", image, table + 40 * i + 8) for i in range(sections)]
+
+    def at(rva):  # (virtual size, address, raw offset) of each section
+        return next(raw + rva - address for size, address, raw in spans
+                    if address <= rva < address + size)
+
+    root = at(resource_rva)
+
+    def entries(offset):
+        names, ids = struct.unpack_from("<HH", image, offset + 12)
+        for i in range(names + ids):
+            yield struct.unpack_from("<II", image, offset + 16 + 8 * i)
+
+    found = {}
+    for type_entry, names in entries(root):
+        if type_entry != type_id:
+            continue
+        for name, languages in entries(root + (names & 0x7FFFFFFF)):
+            for language, leaf in entries(root + (languages & 0x7FFFFFFF)):
+                rva, size = struct.unpack_from("<II", image, root + leaf)
+                found[(name, language)] = image[at(rva):at(rva) + size]
+    return found
+
+
+def message_texts(table):
+    """{id: text} of a message table resource (Unicode entries only)."""
+    texts = {}
+    blocks = struct.unpack_from("<I", table, 0)[0]
+    for block in range(blocks):
+        low, high, offset = struct.unpack_from("<III", table, 4 + 12 * block)
+        for message_id in range(low, high + 1):
+            length, flags = struct.unpack_from("<HH", table, offset)
+            assert flags == 1, f"message {message_id:#x} is not Unicode"
+            texts[message_id] = table[offset + 4:offset + length].decode("utf-16-le").rstrip("\0")
+            offset += length
+    return texts
+
+
+def test_service_carries_the_message_table_of_its_event_log():
+    with open(os.path.join(SHIPPED, "Halvaro.exe"), "rb") as f:
+        image = f.read()
+    tables = resource_data(image, 11)  # RT_MESSAGETABLE
+    assert list(tables) == [(1, 0x409)], tables.keys()
+    texts = message_texts(tables[(1, 0x409)])
+    header = os.path.join(SHIPPED, "..", "generated-messages", "service", "event_messages.h")
+    with open(header) as f:
+        ids = {int(v, 16) for v in re.findall(r"#define MSG_\w+ \(DWORD\) (0x[0-9a-fA-F]+)", f.read())}
+    assert ids and set(texts) == ids, (sorted(map(hex, texts)), sorted(map(hex, ids)))
+    # English sentences whose insertion strings are numbered from %1 without a gap.
+    for message_id, text in texts.items():
+        assert re.match(r"^[A-Z].*\.\r?\n$", text, re.S), (hex(message_id), text)
+        numbers = sorted({int(n) for n in re.findall(r"%(\d+)", text)})
+        assert numbers == list(range(1, len(numbers) + 1)), (hex(message_id), text)
+    # The program reports through the event log functions, which NT 5.1 has (checked above).
+    reporting = {"RegisterEventSourceW", "ReportEventW", "DeregisterEventSource"}
+    assert reporting <= set(imported_functions(os.path.join(SHIPPED, "Halvaro.exe"))["advapi32.dll"])

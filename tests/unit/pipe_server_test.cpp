@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <vector>
 
+#include "common/locks.h"
 #include "common/pipe_server.h"
 #include "common/unique_resource.h"
 #include "tests/support/process_threads.h"
@@ -185,10 +187,21 @@ TEST(PipeServerTest, ANameAnotherProgramHoldsIsServedOnlyOnceItIsFree) {
   UniqueHandle squatter(CreateNamedPipeW(kPipeName, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE, 8,
                                          4096, 4096, 0, nullptr));
   ASSERT_TRUE(squatter);
+  // What the server says of the name, once per change however many attempts it makes.
+  Lock told_lock;
+  std::vector<bool> told;
+  const auto told_now = [&] {
+    std::lock_guard<Lock> guard(told_lock);
+    return told;
+  };
   PipeServer server;
   PipeServer::Options options;
   options.name = kPipeName;
   options.access_mask = GENERIC_READ | GENERIC_WRITE;
+  options.name_watcher = [&](bool held_elsewhere) {
+    std::lock_guard<Lock> guard(told_lock);
+    told.push_back(held_elsewhere);
+  };
   ASSERT_TRUE(server.Start(options, PipeServer::RequestReply(32, [](uint8_t* buffer, size_t) {
     buffer[0] = 0x5A;
     return size_t{1};
@@ -203,6 +216,7 @@ TEST(PipeServerTest, ANameAnotherProgramHoldsIsServedOnlyOnceItIsFree) {
     most_instances = std::max(most_instances, instances);
   }
   EXPECT_EQ(most_instances, 1u);
+  EXPECT_EQ(told_now(), std::vector<bool>{true});
 
   // The squatter's one instance takes the first client; there is no second instance.
   UniqueHandle first(CreateFileW(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -225,6 +239,7 @@ TEST(PipeServerTest, ANameAnotherProgramHoldsIsServedOnlyOnceItIsFree) {
   ASSERT_TRUE(ReadFile(served.get(), &reply, 1, &done, nullptr));
   EXPECT_EQ(reply, 0x5A);
   EXPECT_TRUE(server.Stop(2000));
+  EXPECT_EQ(told_now(), (std::vector<bool>{true, false}));
 }
 
 }  // namespace

@@ -23,6 +23,8 @@ fi
 install_missing cmake make binutils binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
   g++-mingw-w64-i686-win32 mingw-w64-i686-dev g++-mingw-w64-x86-64-win32 mingw-w64-x86-64-dev \
   wine wine64 socat googletest python3 python3-pytest
+# wixl builds the installer package from installer/halvaro.wxs; msitools' msibuild completes it.
+install_missing wixl msitools
 # wine32 runs the shipped 32-bit programs. A mirror whose i386 index lags its amd64 one leaves
 # them uninstallable the ordinary way; on a test machine (test.sh passes --test-machine) they
 # are then installed with the libraries pinned to the i386 index's versions. Where that fails

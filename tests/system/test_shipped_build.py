@@ -51,9 +51,11 @@ def test_the_nt51_judge_tells_newer_functions_apart():
     assert "wcscpy_s" not in vc70_runtime_exports()
 
 
-# The example clients are to show what runs on NT 5.1 as well.
+# The example clients are to show what runs on NT 5.1 as well, and the installer package's
+# custom action runs inside the installer on the same systems.
 @pytest.mark.parametrize("name", ["Halvaro.exe", "Quenlit.exe", "HalvaroCtl.exe",
-                                  "subscribe_client.exe", "av_volume_client.exe"])
+                                  "subscribe_client.exe", "av_volume_client.exe",
+                                  "QuoteImagePath.dll"])
 def test_shipped_program_imports_nothing_that_nt51_lacks(name):
     path = os.path.join(SHIPPED, name)
     imports = imported_functions(path)
@@ -126,3 +128,17 @@ def test_service_carries_the_message_table_of_its_event_log():
     # The program reports through the event log functions, which NT 5.1 has (checked above).
     reporting = {"RegisterEventSourceW", "ReportEventW", "DeregisterEventSource"}
     assert reporting <= set(imported_functions(os.path.join(SHIPPED, "Halvaro.exe"))["advapi32.dll"])
+
+
+def test_shipped_package_holds_the_programs_at_their_version():
+    with open(os.path.join(os.environ.get("HALVARO_SOURCE", "."), "CMakeLists.txt")) as f:
+        version = re.search(r"project\(Halvaro VERSION (\S+)", f.read()).group(1)
+    package = os.path.join(SHIPPED, "..", f"Halvaro-{version}.msi")
+    assert os.path.exists(package), f"{package} was not built"
+    rows = subprocess.run(["msiinfo", "export", package, "File"], capture_output=True,
+                          text=True, check=True).stdout.splitlines()[3:]
+    # File, Component_, FileName, FileSize, Version, ...: an installer replaces an older
+    # program only when the package gives the newer one its version.
+    files = {r.split("\t")[2]: (int(r.split("\t")[3]), r.split("\t")[4]) for r in rows}
+    assert files == {name: (os.path.getsize(os.path.join(SHIPPED, name)), f"{version}.0")
+                     for name in ("Halvaro.exe", "Quenlit.exe", "HalvaroCtl.exe")}

@@ -3,9 +3,9 @@
 #include <chrono>
 
 #include "avboard/av_commands.h"
+#include "common/product_version.h"
 #include "service/av_command_pipe.h"
 #include "service/board_reconnect.h"
-#include "common/product_version.h"
 #include "service/companions.h"
 #include "service/event_log.h"
 #include "service/event_messages.h"

@@ -24,10 +24,18 @@ def program(name):
     return os.path.join(BIN, name)
 
 
+# What wine's launcher prints when it could not create the process at all: the program never
+# ran, so running it again repeats nothing.
+LAUNCH_FAILED = "ShellExecuteEx failed"
+
+
 def wine(*args, timeout=60, check=False):
     """Runs a Windows program (a path in BIN or a wine built-in) and returns the result."""
-    result = subprocess.run([WINE, *args], capture_output=True, text=True,
-                            errors="replace", timeout=timeout)
+    for _ in range(3):
+        result = subprocess.run([WINE, *args], capture_output=True, text=True,
+                                errors="replace", timeout=timeout)
+        if result.returncode == 0 or LAUNCH_FAILED not in result.stdout + result.stderr:
+            break
     if check and result.returncode != 0:
         raise AssertionError(f"{args} failed ({result.returncode}): {result.stdout}{result.stderr}")
     return result

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "common/object_names.h"
+#include "common/service_config.h"
 #include "common/unique_resource.h"
 
 namespace halvaro::ctl {
@@ -23,22 +24,10 @@ bool QueryCommandLine(ServiceBuild* build, std::wstring* command_line) {
     build->error = GetLastError();
     return false;
   }
-  DWORD needed = 0;
-  QueryServiceConfigW(service.get(), nullptr, 0, &needed);
-  // The manager caps a configuration at 8 KB; a larger claim is not believed.
-  if (needed == 0 || needed > 8192) {
+  if (!QueryServiceCommandLine(service.get(), command_line, &build->error)) {
     build->failed_call = "QueryServiceConfigW";
-    build->error = needed == 0 ? GetLastError() : static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER);
     return false;
   }
-  std::vector<unsigned char> buffer(needed);
-  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
-  if (!QueryServiceConfigW(service.get(), config, needed, &needed)) {
-    build->failed_call = "QueryServiceConfigW";
-    build->error = GetLastError();
-    return false;
-  }
-  *command_line = config->lpBinaryPathName ? config->lpBinaryPathName : L"";
   return true;
 }
 

@@ -7,16 +7,13 @@
 #include <windows.h>
 #include <msi.h>
 
-#include <cwchar>
+#include <string>
 
 #include "common/object_names.h"
+#include "common/service_config.h"
 #include "common/unique_resource.h"
 
 namespace {
-
-// The most a service's configuration takes (QueryServiceConfig's documented bound).
-constexpr size_t kMaxConfigBytes = 8 * 1024;
-constexpr size_t kConfigEntries = kMaxConfigBytes / sizeof(QUERY_SERVICE_CONFIGW) + 1;
 
 bool QuoteImagePath() {
   halvaro::UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
@@ -24,29 +21,27 @@ bool QuoteImagePath() {
   halvaro::UniqueServiceHandle service(OpenServiceW(
       manager.get(), halvaro::kServiceName, SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG));
   if (!service) return false;
-  QUERY_SERVICE_CONFIGW config[kConfigEntries] = {};
-  DWORD needed = 0;
-  if (!QueryServiceConfigW(service.get(), config, sizeof(config), &needed)) return false;
-  const wchar_t* path = config[0].lpBinaryPathName;
-  if (!path || !*path) return false;
-  if (*path == L'"') return true;
-  // The package gives the service no arguments: the whole text is the program's path, and
-  // it lies within the configuration's bound.
-  wchar_t quoted[kMaxConfigBytes / sizeof(wchar_t) + 3];
-  const size_t length = std::wcslen(path);
-  if (length + 3 > sizeof(quoted) / sizeof(quoted[0])) return false;
-  quoted[0] = L'"';
-  std::wmemcpy(quoted + 1, path, length);
-  quoted[length + 1] = L'"';
-  quoted[length + 2] = L'\0';
+  std::wstring path;
+  DWORD error = 0;
+  if (!halvaro::QueryServiceCommandLine(service.get(), &path, &error) || path.empty()) {
+    return false;
+  }
+  if (path[0] == L'"') return true;
+  // The package gives the service no arguments: the whole text is the program's path.
+  const std::wstring quoted = L"\"" + path + L"\"";
   return ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
-                              SERVICE_NO_CHANGE, quoted, nullptr, nullptr, nullptr, nullptr,
-                              nullptr, nullptr) != FALSE;
+                              SERVICE_NO_CHANGE, quoted.c_str(), nullptr, nullptr, nullptr,
+                              nullptr, nullptr, nullptr) != FALSE;
 }
 
 }  // namespace
 
 // Fails the installation (which rolls it back) when the path cannot be made safe.
+// No exception leaves the action: the installer would lose its custom action server.
 extern "C" UINT WINAPI QuoteServiceImagePath(MSIHANDLE) {
-  return QuoteImagePath() ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
+  try {
+    return QuoteImagePath() ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
+  } catch (...) {
+    return ERROR_INSTALL_FAILURE;
+  }
 }

@@ -166,7 +166,7 @@ uint32_t StartEventQuery() {
 uint32_t StartEventListener() {
   ServiceState& service = Service();
   EventListener& s = service.listener;
-  const wchar_t* failed_call = nullptr;
+  const wchar_t* failed_call = L"";
   HRESULT failure = S_OK;
   {
     std::lock_guard<TimedLock> guard(s.lock);

@@ -4,14 +4,9 @@
 
 #include "common/object_names.h"
 #include "service/install.h"
+#include "service/lifecycle.h"
 #include "service/service_control.h"
 #include "service/service_state.h"
-
-namespace {
-
-constexpr DWORD kStopPathWaitMs = 10000;
-
-}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   using namespace halvaro;
@@ -26,9 +21,9 @@ int wmain(int argc, wchar_t** argv) {
   SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};
   // Fails at once when not started by the service control manager.
   StartServiceCtrlDispatcherW(table);
-  // The dispatcher can return once the service has reported itself stopped, while the
-  // stop path still tears down on the control thread: let it finish first.
-  Lifecycle& lifecycle = Service().lifecycle;
-  if (lifecycle.stopping) WaitForSingleObject(lifecycle.stop_done.get(), kStopPathWaitMs);
+  // The dispatcher returns once the service has reported itself stopped. After a stop the
+  // teardown runs here, before the process ends; after a shutdown everything is left to the
+  // end of the process.
+  if (Service().lifecycle.stopping) StopSequence();
   return 0;
 }

@@ -13,13 +13,15 @@ namespace halvaro {
 
 namespace {
 
+// The manager learns at once that the service is stopped, and has its answer to the control
+// as soon as this returns: the teardown follows on the main thread once the dispatcher has
+// returned (wmain). Where the dispatcher runs the handler on a thread of its own, a process
+// that ended right after a teardown in here could take the answer with it, and the stop
+// would fail for its sender although the service stopped.
 void StopService(ServiceState& s) {
   s.lifecycle.stopping = true;
-  // The manager learns at once that the service is stopped; the clean-up follows.
   ReportServiceStatusWithCheckpoint(s.status, SERVICE_STOP_PENDING, /*take_checkpoint=*/true);
   ReportServiceStatus(s.status, SERVICE_STOPPED);
-  StopSequence();
-  SetEvent(s.lifecycle.stop_done.get());
 }
 
 }  // namespace

@@ -135,11 +135,8 @@ def wait_until(predicate, timeout, interval=0.05):
 def stop_service():
     """Asks the manager to stop the service and waits until its process has ended.
 
-    wine's `sc stop` sometimes answers failure although the service stopped: the service
-    reports itself stopped from inside its stop control, before it returns, and the manager
-    can drop the control's answer then. What counts is the state and the process. A stop
-    sent right after a start, before the service has registered its control handler, is
-    refused by the manager (seen once under load): it is sent once more."""
+    A stop sent right after a start, before the service has registered its control handler,
+    is refused by the manager (seen once under load): it is sent once more."""
     answers = []
     for _ in range(2):
         answers.append(wine("sc", "stop", SERVICE).stdout.strip())
@@ -170,9 +167,8 @@ def start_service():
 def remove_service():
     """Deletes the service if it is installed and waits until the manager has let go.
 
-    When wine drops the answer to the stop control (see stop_service), "delete" returns
-    without deleting, as it must after a failed stop request; the service has stopped all
-    the same, and a second "delete" marks it at once."""
+    A stop refused before the service has registered its control handler (see stop_service)
+    leaves "delete" returning without deleting, as it must; a second "delete" is sent."""
     outputs = []
     for _ in range(2):
         if service_state() is None:

@@ -2,7 +2,7 @@
 
     build_package.py <version> <folder> <output.msi>
 
-where the folder holds the three programs and QuoteImagePath.dll.
+where the folder holds the three programs and ServiceActions.dll.
 
 The build (installer/CMakeLists.txt) and the package tests build it this way."""
 import os

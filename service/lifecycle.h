@@ -2,8 +2,8 @@
 // fixed order.
 //
 // Threading: StartSequence runs once on the service main thread before its message loop;
-// StopSequence runs once on the program's main thread after a stop, once the dispatcher has
-// returned, possibly while the start sequence is still running (it then waits for it). The stop path ends every worker thread that uses
+// StopSequence runs once on a thread of its own that the stop control starts, possibly while
+// the start sequence is still running (it then waits for it). The stop path ends every worker thread that uses
 // an object before it releases that object.
 #pragma once
 
@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "common/locks.h"
+#include "common/unique_resource.h"
 
 namespace halvaro {
 
@@ -22,6 +23,9 @@ struct Lifecycle {
   TimedLock lock{LockRank::kLifecycle};
   // Set first by the stop path; the start sequence leaves out the steps that remain.
   std::atomic<bool> stopping{false};
+  // The thread of the teardown: stored by the control handler before the thread runs, read
+  // by wmain once the dispatcher has returned. Empty before a stop.
+  UniqueHandle stop_thread;
   // Created on the service main thread before the start sequence, owned there (ServiceMain);
   // this copy is for the timers. Null when creation failed.
   HWND hidden_window = nullptr;

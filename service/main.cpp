@@ -4,9 +4,14 @@
 
 #include "common/object_names.h"
 #include "service/install.h"
-#include "service/lifecycle.h"
 #include "service/service_control.h"
 #include "service/service_state.h"
+
+namespace {
+
+constexpr DWORD kStopThreadWaitMs = 10000;
+
+}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   using namespace halvaro;
@@ -21,9 +26,10 @@ int wmain(int argc, wchar_t** argv) {
   SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain}, {nullptr, nullptr}};
   // Fails at once when not started by the service control manager.
   StartServiceCtrlDispatcherW(table);
-  // The dispatcher returns once the service has reported itself stopped. After a stop the
-  // teardown runs here, before the process ends; after a shutdown everything is left to the
-  // end of the process.
-  if (Service().lifecycle.stopping) StopSequence();
+  // The dispatcher returns once the service has reported itself stopped: after a stop, when
+  // the teardown has finished and its thread is about to end; after a shutdown at once, and
+  // a teardown under way then is given a while.
+  const HANDLE stop_thread = Service().lifecycle.stop_thread.get();
+  if (stop_thread) WaitForSingleObject(stop_thread, kStopThreadWaitMs);
   return 0;
 }

@@ -13,15 +13,32 @@ namespace halvaro {
 
 namespace {
 
-// The manager learns at once that the service is stopped, and has its answer to the control
-// as soon as this returns: the teardown follows on the main thread once the dispatcher has
-// returned (wmain). Where the dispatcher runs the handler on a thread of its own, a process
-// that ended right after a teardown in here could take the answer with it, and the stop
-// would fail for its sender although the service stopped.
+// The teardown, then the stopped report as its very last act: a process that has reported
+// itself stopped may be ended at any time, and an installer may then replace its programs.
+DWORD WINAPI StopThread(void*) {
+  try {
+    StopSequence();
+  } catch (...) {
+    // Nothing of the teardown is left to retry; the report below still ends the service.
+  }
+  ReportServiceStatus(Service().status, SERVICE_STOPPED);
+  return 0;
+}
+
+// The manager has its answer as soon as the handler returns; the teardown runs on a thread
+// of its own. A handler that tore down itself would keep its caller waiting for the whole
+// teardown and, where the dispatcher runs it on a thread of its own, could lose the answer
+// to a process that ends right after it.
 void StopService(ServiceState& s) {
-  s.lifecycle.stopping = true;
+  if (s.lifecycle.stopping.exchange(true)) return;  // already stopping
   ReportServiceStatusWithCheckpoint(s.status, SERVICE_STOP_PENDING, /*take_checkpoint=*/true);
-  ReportServiceStatus(s.status, SERVICE_STOPPED);
+  // Suspended until its handle is stored: wmain reads it once the thread has reported.
+  s.lifecycle.stop_thread.reset(
+      CreateThread(nullptr, 0, StopThread, nullptr, CREATE_SUSPENDED, nullptr));
+  if (!s.lifecycle.stop_thread || ResumeThread(s.lifecycle.stop_thread.get()) == DWORD(-1)) {
+    s.lifecycle.stop_thread.reset();  // a thread that never ran stays suspended
+    StopThread(nullptr);
+  }
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 //
 // Threading: ServiceMain runs on the thread the dispatcher starts and then serves the hidden
 // window's message loop for the life of the process. ServiceControlHandler runs on the
-// dispatcher's thread and returns at once; after a stop, wmain runs the teardown
-// (StopSequence) once the dispatcher has returned.
+// dispatcher's control thread and returns at once; a stop hands the teardown to a thread of
+// its own, which reports the service stopped when it has finished.
 #pragma once
 
 #include <windows.h>

@@ -91,7 +91,7 @@ def older_programs(folder):
         struct.pack_into("<4I", image, at, *[major << 16 | minor, patch << 16] * 2)
         with open(os.path.join(folder, name), "wb") as f:
             f.write(image)
-    shutil.copy(program("QuoteImagePath.dll"), folder)
+    shutil.copy(program("ServiceActions.dll"), folder)
 
 
 @pytest.fixture(scope="module")

@@ -55,7 +55,7 @@ def test_the_nt51_judge_tells_newer_functions_apart():
 # custom action runs inside the installer on the same systems.
 @pytest.mark.parametrize("name", ["Halvaro.exe", "Quenlit.exe", "HalvaroCtl.exe",
                                   "subscribe_client.exe", "av_volume_client.exe",
-                                  "QuoteImagePath.dll"])
+                                  "ServiceActions.dll"])
 def test_shipped_program_imports_nothing_that_nt51_lacks(name):
     path = os.path.join(SHIPPED, name)
     imports = imported_functions(path)

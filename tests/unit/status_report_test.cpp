@@ -51,7 +51,6 @@ class ControlHandlerTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    Service().lifecycle.stopping = false;
     StatusRecord& s = Service().status;
     std::lock_guard<Lock> lock(s.lock);
     s.status = saved_.status;
@@ -85,10 +84,11 @@ TEST_F(ControlHandlerTest, LifecycleSequenceCarriesCheckpointsOnlyInPendingState
   ServiceControlHandler(SERVICE_CONTROL_INTERROGATE);
   ServiceControlHandler(SERVICE_CONTROL_CONTINUE);
   ServiceControlHandler(200);  // an unknown code reports the current state
-  // The stop control only reports and returns: the teardown (which ends companions by name
-  // among others) is wmain's, after the dispatcher has returned.
-  ServiceControlHandler(SERVICE_CONTROL_STOP);
-  EXPECT_TRUE(Service().lifecycle.stopping);
+  // The stop's two reports, with the whole teardown between them (it ends companions by name
+  // among others, which has no place here).
+  ReportServiceStatusWithCheckpoint(Service().status, SERVICE_STOP_PENDING,
+                                    /*take_checkpoint=*/true);
+  ReportServiceStatus(Service().status, SERVICE_STOPPED);
   ServiceControlHandler(SERVICE_CONTROL_PAUSE);  // a later pending report takes the next one
 
   ASSERT_EQ(g_reports.size(), 9u);

@@ -17,6 +17,7 @@ namespace {
 // itself stopped may be ended at any time, and an installer may then replace its programs.
 DWORD WINAPI StopThread(void*) {
   try {
+    ComApartment apartment;  // the teardown releases the COM objects of the service
     StopSequence();
   } catch (...) {
     // Nothing of the teardown is left to retry; the report below still ends the service.

@@ -31,8 +31,14 @@ bool WorkerThread::Start(Body body) {
   stop_event_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!stop_event_) return false;
   auto launch = std::make_unique<Launch>(Launch{std::move(body), stop_event_.get()});
-  thread_.reset(CreateThread(nullptr, 0, RunWorker, launch.get(), 0, nullptr));
+  // Suspended until its handle is stored: a body may hand its end to whoever then looks at
+  // this object (the service's stop reports from its thread that the process may end).
+  thread_.reset(CreateThread(nullptr, 0, RunWorker, launch.get(), CREATE_SUSPENDED, nullptr));
   if (!thread_) return false;
+  if (ResumeThread(thread_.get()) == static_cast<DWORD>(-1)) {
+    thread_.reset();  // never runs: the launch is freed here
+    return false;
+  }
   launch.release();  // the thread owns it now
   return true;
 }

@@ -39,9 +39,9 @@ class WorkerThread {
   WorkerThread(const WorkerThread&) = delete;
   WorkerThread& operator=(const WorkerThread&) = delete;
 
-  // Starts the body on a new thread with a fresh, unset stop event. False when a thread of
-  // this object is still running, or when the thread or its event cannot be created (the
-  // body then never runs).
+  // Starts the body on a new thread with a fresh, unset stop event; the body runs only once
+  // Start has stored the thread. False when a thread of this object is still running, or
+  // when the thread or its event cannot be created (the body then never runs).
   bool Start(Body body);
 
   // Sets the stop event; does not wait.

@@ -3,8 +3,8 @@
 //
 // Threading: StartSequence runs once on the service main thread before its message loop;
 // StopSequence runs once on a thread of its own that the stop control starts, possibly while
-// the start sequence is still running (it then waits for it). The stop path ends every worker thread that uses
-// an object before it releases that object.
+// the start sequence is still running (it then waits for it). The stop path ends every worker
+// thread that uses an object before it releases that object.
 #pragma once
 
 #include <windows.h>
@@ -14,7 +14,7 @@
 #include <mutex>
 
 #include "common/locks.h"
-#include "common/unique_resource.h"
+#include "common/worker_thread.h"
 
 namespace halvaro {
 
@@ -23,9 +23,9 @@ struct Lifecycle {
   TimedLock lock{LockRank::kLifecycle};
   // Set first by the stop path; the start sequence leaves out the steps that remain.
   std::atomic<bool> stopping{false};
-  // The thread of the teardown: stored by the control handler before the thread runs, read
-  // by wmain once the dispatcher has returned. Empty before a stop.
-  UniqueHandle stop_thread;
+  // The thread of the teardown: started by the control handler, waited for by wmain once the
+  // dispatcher has returned (which the thread's stopped report lets it do).
+  WorkerThread stop_thread;
   // Created on the service main thread before the start sequence, owned there (ServiceMain);
   // this copy is for the timers. Null when creation failed.
   HWND hidden_window = nullptr;

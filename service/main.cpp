@@ -29,7 +29,6 @@ int wmain(int argc, wchar_t** argv) {
   // The dispatcher returns once the service has reported itself stopped: after a stop, when
   // the teardown has finished and its thread is about to end; after a shutdown at once, and
   // a teardown under way then is given a while.
-  const HANDLE stop_thread = Service().lifecycle.stop_thread.get();
-  if (stop_thread) WaitForSingleObject(stop_thread, kStopThreadWaitMs);
+  Service().lifecycle.stop_thread.Stop(kStopThreadWaitMs);
   return 0;
 }

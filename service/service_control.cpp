@@ -15,15 +15,12 @@ namespace {
 
 // The teardown, then the stopped report as its very last act: a process that has reported
 // itself stopped may be ended at any time, and an installer may then replace its programs.
-DWORD WINAPI StopThread(void*) {
-  try {
+void TearDownAndReport() {
+  {
     ComApartment apartment;  // the teardown releases the COM objects of the service
     StopSequence();
-  } catch (...) {
-    // Nothing of the teardown is left to retry; the report below still ends the service.
   }
   ReportServiceStatus(Service().status, SERVICE_STOPPED);
-  return 0;
 }
 
 // The manager has its answer as soon as the handler returns; the teardown runs on a thread
@@ -33,12 +30,18 @@ DWORD WINAPI StopThread(void*) {
 void StopService(ServiceState& s) {
   if (s.lifecycle.stopping.exchange(true)) return;  // already stopping
   ReportServiceStatusWithCheckpoint(s.status, SERVICE_STOP_PENDING, /*take_checkpoint=*/true);
-  // Suspended until its handle is stored: wmain reads it once the thread has reported.
-  s.lifecycle.stop_thread.reset(
-      CreateThread(nullptr, 0, StopThread, nullptr, CREATE_SUSPENDED, nullptr));
-  if (!s.lifecycle.stop_thread || ResumeThread(s.lifecycle.stop_thread.get()) == DWORD(-1)) {
-    s.lifecycle.stop_thread.reset();  // a thread that never ran stays suspended
-    StopThread(nullptr);
+  bool started = false;
+  try {
+    started = s.lifecycle.stop_thread.Start([](HANDLE) { TearDownAndReport(); });
+  } catch (...) {
+    // Out of memory: no thread; the teardown runs here.
+  }
+  if (started) return;
+  try {
+    TearDownAndReport();
+  } catch (...) {
+    // Nothing of the teardown is left to retry; the service still reports itself stopped.
+    ReportServiceStatus(s.status, SERVICE_STOPPED);
   }
 }
 
